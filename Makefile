@@ -1,0 +1,26 @@
+# Thin wrapper over CMake. `make demo` builds in Release and runs the program;
+# `make test` builds and runs the whole test suite.
+BUILD_DIR ?= build
+TEST_BUILD_DIR ?= build-test
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_ARGS ?=
+
+.PHONY: demo test bench clean
+
+demo:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DRINGTRAP_BUILD_TESTS=OFF -DRINGTRAP_BUILD_BENCH=OFF $(CMAKE_ARGS) >/dev/null
+	cmake --build $(BUILD_DIR) --target ringtrap_app -j $(JOBS) >/dev/null
+	@./$(BUILD_DIR)/ringtrap
+
+test:
+	cmake -S . -B $(TEST_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+	cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
+	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench:
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRINGTRAP_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build build-bench --target ringtrap_bench -j $(JOBS)
+	./build-bench/ringtrap_bench
+
+clean:
+	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) build-bench

@@ -1,0 +1,84 @@
+// Fast exact negacyclic NTT over Z_q for odd q < 2^31, with precomputed
+// twiddles in Montgomery form (R = 2^32).
+//
+// This is the engine behind FFT_R, the ring products and the scheme. It works
+// on 32-bit coefficients held in (-q, q); values are exact residues, so any
+// result mapped to its centred representative equals that of the plain
+// definition.
+//
+// Layout of the transform domain: after ntt_forward, a[i] = a(psi^(2 brv(i) + 1))
+// where brv reverses log2(n) bits. Pointwise products and sums are taken in that
+// order; FFT_R permutes to natural order itself.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "params.h"
+
+namespace ringtrap {
+
+struct NttTables {
+    std::int32_t q = 0;
+    std::int32_t n = 0;
+    int log_n = 0;
+    std::uint32_t qinv = 0;                // q^-1 mod 2^32
+    std::int32_t inv_scale = 0;            // n^-1 * R mod q  (inverse of a plain forward)
+    std::int32_t inv_scale_mont = 0;       // n^-1 * R^2 mod q (inverse after Montgomery products)
+    std::int32_t r2 = 0;                   // R^2 mod q: to_mont(x) = montmul(x, r2)
+    std::vector<std::int32_t> zetas;       // zetas[i] = psi^brv(i) * R mod q, centred
+    std::vector<std::int32_t> zetas_inv;   // inverse of zetas[i], times R, centred
+    std::vector<std::int32_t> brv;         // bit reversal of log_n bits
+
+    // psi must be a primitive 2n-th root of unity mod q; q odd, 2 < q < 2^31.
+    NttTables(std::int64_t q_, int log_n_, std::int64_t psi);
+};
+
+// Tables of a built-in parameter set, built once (thread-safe) and kept.
+const NttTables& ntt_tables(const ParamSet& p);
+
+// Montgomery reduction: for |a| < q * 2^31 returns a * 2^-32 mod q in (-q, q).
+inline std::int32_t montgomery_reduce(std::int64_t a, std::int32_t q, std::uint32_t qinv) noexcept {
+    const std::int32_t t = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(a)) * qinv);
+    return static_cast<std::int32_t>((a - static_cast<std::int64_t>(t) * q) >> 32);
+}
+
+// a * b * 2^-32 mod q in (-q, q), for |a|, |b| < 2^31 with |a b| < q 2^31.
+inline std::int32_t montmul(std::int32_t a, std::int32_t b, std::int32_t q, std::uint32_t qinv) noexcept {
+    return montgomery_reduce(static_cast<std::int64_t>(a) * b, q, qinv);
+}
+
+// Reduces any 64-bit integer to (-q, q) (its remainder).
+inline std::int32_t reduce64(std::int64_t x, std::int32_t q) noexcept { return static_cast<std::int32_t>(x % q); }
+
+// Centred representative of x in (-q, q).
+inline std::int32_t centre(std::int32_t x, std::int32_t q) noexcept {
+    const std::int32_t h = q / 2;
+    if (x > h) return x - q;
+    if (x < -h) return x + q;
+    return x;
+}
+
+// In place, inputs in (-q, q); outputs in (-q, q), bit-reversed order.
+void ntt_forward(const NttTables& t, std::int32_t* a) noexcept;
+// In place, inputs in (-q, q) in bit-reversed order; outputs in (-q, q) in
+// natural order. `after_montmul` compensates the 2^-32 factor of one preceding
+// Montgomery pointwise product.
+void ntt_inverse(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept;
+
+// out[i] = a[i] * b[i] * 2^-32 mod q (pair with ntt_inverse(..., true)).
+void ntt_pointwise(const NttTables& t, std::int32_t* out, const std::int32_t* a, const std::int32_t* b) noexcept;
+// acc[i] = acc[i] + a[i] * b[i] * 2^-32, reduced back into (-q, q).
+void ntt_pointwise_acc(const NttTables& t, std::int32_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept;
+
+// Loads n 64-bit coefficients (any values) into (-q, q); stores centred values.
+void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept;
+void ntt_store_centred(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept;
+
+}  // namespace ringtrap
+
+namespace ringtrap {
+// Fast tables built by the last FFT_init for the current `modulo`, or nullptr
+// when those tables do not describe a valid negacyclic transform.
+const NttTables* current_ntt_tables();
+}  // namespace ringtrap
