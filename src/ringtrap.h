@@ -1,0 +1,153 @@
+// ringtrap: C++ API.
+//
+// Key generation, signing and verification for the two parameter levels, on
+// byte strings in the library's fixed formats (4-byte sign-magnitude
+// little-endian coefficients, no header):
+//
+//   level | public key | secret key | signature
+//   128   | 53248      | 98304      | 53248
+//   256   | 122880     | 229376     | 122880
+//
+// Every length is checked before any work is done; errors are reported by
+// throwing ringtrap::Error. Nothing here reads or writes the process-wide
+// parameters of the lower-level interface, and all functions may be called from
+// several threads at once (signing and key generation take a process-wide lock
+// on the shared draw source for their duration).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ringtrap {
+
+// The library version, "MAJOR.MINOR.PATCH".
+const char* version() noexcept;
+
+enum class Level : int { L128 = 128, L256 = 256 };
+
+struct Sizes {
+    std::size_t public_key;
+    std::size_t secret_key;
+    std::size_t signature;
+};
+
+// Byte sizes of the three objects at a level.
+Sizes sizes(Level level) noexcept;
+
+// The level whose object of that kind has this size, if any. Public keys and
+// signatures of one level have the same size; secret keys differ.
+std::optional<Level> level_of_public_key_size(std::size_t size) noexcept;
+std::optional<Level> level_of_secret_key_size(std::size_t size) noexcept;
+std::optional<Level> level_of_signature_size(std::size_t size) noexcept;
+
+// Level from an integer (128 or 256).
+std::optional<Level> level_from_int(int level) noexcept;
+
+enum class Errc {
+    bad_level,             // a level other than 128 or 256
+    bad_public_key_size,   // matches no level
+    bad_secret_key_size,
+    bad_signature_size,    // not the signature size of the key's level
+    level_mismatch,        // objects of different levels used together
+    malformed_public_key,  // not a well-formed public key (first entry not 1, coefficients out of range)
+    key_mismatch,          // the secret key does not belong to the public key
+    signing_failed,        // the fresh signature did not verify (a fault during signing)
+};
+
+class Error : public std::runtime_error {
+public:
+    Error(Errc code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    Errc code() const noexcept { return code_; }
+
+private:
+    Errc code_;
+};
+
+// Allocator that wipes memory before releasing it (for secret-key bytes).
+template <typename T>
+struct ZeroizingAllocator {
+    using value_type = T;
+    ZeroizingAllocator() noexcept = default;
+    template <typename U>
+    ZeroizingAllocator(const ZeroizingAllocator<U>&) noexcept {}
+    T* allocate(std::size_t count) { return std::allocator<T>{}.allocate(count); }
+    void deallocate(T* p, std::size_t count) noexcept {
+        volatile unsigned char* v = reinterpret_cast<volatile unsigned char*>(p);
+        for (std::size_t i = 0; i < count * sizeof(T); ++i) v[i] = 0;
+        std::allocator<T>{}.deallocate(p, count);
+    }
+    template <typename U>
+    bool operator==(const ZeroizingAllocator<U>&) const noexcept { return true; }
+};
+
+using Bytes = std::vector<std::uint8_t>;
+using SecretBytes = std::vector<std::uint8_t, ZeroizingAllocator<std::uint8_t>>;
+
+struct KeyPair {
+    Level level;
+    Bytes public_key;
+    SecretBytes secret_key;
+};
+
+// A fresh key pair. Draws from the shared draw source (see seed_draws in the
+// lower-level interface for reproducible runs).
+KeyPair generate_keypair(Level level = Level::L128);
+
+namespace detail {
+struct PreparedPublicKey;
+struct PreparedSecretKey;
+}  // namespace detail
+
+// A public key decoded and prepared for fast verification. Cheap to copy
+// (shares the prepared data); immutable, so safe to use from many threads.
+class VerifyingKey {
+public:
+    // Throws Error (bad_public_key_size, malformed_public_key).
+    static VerifyingKey from_bytes(std::span<const std::uint8_t> public_key);
+
+    Level level() const noexcept;
+    // true when the signature is valid for the message. Throws Error
+    // (bad_signature_size) when the signature is not of this key's level.
+    bool verify(std::span<const std::uint8_t> signature, std::span<const std::uint8_t> message) const;
+    Bytes to_bytes() const;
+
+private:
+    explicit VerifyingKey(std::shared_ptr<const detail::PreparedPublicKey> impl) : impl_(std::move(impl)) {}
+    std::shared_ptr<const detail::PreparedPublicKey> impl_;
+    friend class SigningKey;
+};
+
+// A secret key with its public key, checked to belong together and prepared
+// for fast signing. The prepared data is wiped when the last copy goes.
+class SigningKey {
+public:
+    // Throws Error (bad_secret_key_size, bad_public_key_size, level_mismatch,
+    // malformed_public_key, key_mismatch).
+    static SigningKey from_bytes(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key);
+
+    Level level() const noexcept;
+    // A signature of the message. Throws Error(signing_failed) if the fresh
+    // signature does not verify (it is then discarded).
+    Bytes sign(std::span<const std::uint8_t> message) const;
+    const VerifyingKey& verifying_key() const noexcept { return public_; }
+
+private:
+    SigningKey(std::shared_ptr<const detail::PreparedSecretKey> impl, VerifyingKey pub)
+        : impl_(std::move(impl)), public_(std::move(pub)) {}
+    std::shared_ptr<const detail::PreparedSecretKey> impl_;
+    VerifyingKey public_;
+};
+
+// One-shot forms of the above.
+Bytes sign(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key,
+           std::span<const std::uint8_t> message);
+bool verify(std::span<const std::uint8_t> public_key, std::span<const std::uint8_t> signature,
+            std::span<const std::uint8_t> message);
+
+}  // namespace ringtrap

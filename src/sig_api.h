@@ -1,0 +1,62 @@
+/* ringtrap: byte-level signature interface (C linkage; usable from C and C++).
+ *
+ * Keys and signatures are byte arrays in fixed formats: every coefficient is 4
+ * bytes, sign-magnitude, least significant byte first; entries one after the
+ * other, no header. Sizes at level 128 / 256:
+ *   public key  53248 / 122880   (sig_public_key_bytes())
+ *   secret key  98304 / 229376   (sig_secret_key_bytes())
+ *   signature   53248 / 122880   (sig_signature_bytes())
+ * The caller provides arrays of at least these sizes.
+ *
+ * These functions use process-wide state (the selected level and the public key
+ * of the last sig_keygen) and are not thread-safe; the C++ API in ringtrap.h
+ * is. Select a level with sig_select_level before anything else.
+ */
+#ifndef RINGTRAP_SIG_API_H
+#define RINGTRAP_SIG_API_H
+
+#include <stdint.h>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define RINGTRAP_NODISCARD __attribute__((warn_unused_result))
+#else
+#define RINGTRAP_NODISCARD
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Selects the parameter level (128 or 256). Returns 0, or -1 for any other
+ * level (nothing changes then). */
+int32_t sig_select_level(int32_t level);
+
+/* Sizes in bytes at the selected level; 0 when no level is selected. */
+uint64_t sig_public_key_bytes(void);
+uint64_t sig_secret_key_bytes(void);
+uint64_t sig_signature_bytes(void);
+
+/* Generates a key pair into pk and sk. Returns 0, or -1 when no level is
+ * selected (nothing is written then). The public key is also kept for sig_sign. */
+int32_t sig_keygen(unsigned char* pk, unsigned char* sk);
+
+/* Signs m (mlen bytes) with sk, which must be the secret key of the most recent
+ * sig_keygen in this process. Writes the signature to sig and its length to
+ * *siglen and returns 0. Returns non-zero, with *siglen = 0 and the signature
+ * area zeroed, when no key pair was generated, when sk does not belong to that
+ * key pair, or when no level is selected. */
+int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen, unsigned char* sig, uint64_t* siglen);
+
+/* 1 when sig is a valid signature of m under pk, 0 otherwise (also for a
+ * malformed public key, or when no level is selected). siglen is not consulted:
+ * the signature is always read as sig_signature_bytes() bytes. */
+RINGTRAP_NODISCARD int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t siglen,
+                                    const unsigned char* m, uint64_t mlen);
+
+#ifdef __cplusplus
+}
+#endif
+
+#undef RINGTRAP_NODISCARD
+
+#endif /* RINGTRAP_SIG_API_H */
