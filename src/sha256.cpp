@@ -1,0 +1,135 @@
+#include "sha256.h"
+
+#include <cstring>
+
+namespace {
+
+// Round constants K0..K63 of FIPS 180-4: the first 32 bits of the fractional
+// parts of the cube roots of the first 64 primes.
+constexpr std::uint32_t k[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
+// Initial hash value H(0): the first 32 bits of the fractional parts of the
+// square roots of the first 8 primes.
+constexpr ringtrap::Sha256State kInitialState = {
+    0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
+};
+
+constexpr std::uint32_t rotr(std::uint32_t x, int c) noexcept { return (x >> c) | (x << (32 - c)); }
+constexpr std::uint32_t ch(std::uint32_t x, std::uint32_t y, std::uint32_t z) noexcept { return (x & y) ^ (~x & z); }
+constexpr std::uint32_t maj(std::uint32_t x, std::uint32_t y, std::uint32_t z) noexcept { return (x & y) ^ (x & z) ^ (y & z); }
+constexpr std::uint32_t big_sigma0(std::uint32_t x) noexcept { return rotr(x, 2) ^ rotr(x, 13) ^ rotr(x, 22); }
+constexpr std::uint32_t big_sigma1(std::uint32_t x) noexcept { return rotr(x, 6) ^ rotr(x, 11) ^ rotr(x, 25); }
+constexpr std::uint32_t small_sigma0(std::uint32_t x) noexcept { return rotr(x, 7) ^ rotr(x, 18) ^ (x >> 3); }
+constexpr std::uint32_t small_sigma1(std::uint32_t x) noexcept { return rotr(x, 17) ^ rotr(x, 19) ^ (x >> 10); }
+
+std::uint32_t load_be32(const std::uint8_t* p) noexcept {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
+}
+
+void store_be32(std::uint8_t* p, std::uint32_t v) noexcept {
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
+}
+
+// The compression function on a block already split into its sixteen
+// big-endian message words.
+void compress_words(const std::uint32_t* block_words, std::uint32_t* state) noexcept {
+    std::uint32_t w[64];
+    for (int t = 0; t < 16; ++t) w[t] = block_words[t];
+    for (int t = 16; t < 64; ++t) w[t] = small_sigma1(w[t - 2]) + w[t - 7] + small_sigma0(w[t - 15]) + w[t - 16];
+
+    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    for (int t = 0; t < 64; ++t) {
+        const std::uint32_t t1 = h + big_sigma1(e) + ch(e, f, g) + k[t] + w[t];
+        const std::uint32_t t2 = big_sigma0(a) + maj(a, b, c);
+        h = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+}
+
+// The SHA-256 compression function: folds one 64-byte block into the eight
+// chaining words. Always returns 0.
+int transform(const std::uint8_t* block, std::uint32_t* state) noexcept {
+    std::uint32_t words[16];
+    for (int t = 0; t < 16; ++t) words[t] = load_be32(block + 4 * t);
+    compress_words(words, state);
+    return 0;
+}
+
+}  // namespace
+
+namespace ringtrap {
+
+std::size_t sha256_pad_tail(std::uint64_t total_length, const std::uint8_t* tail, std::uint8_t (&out)[128]) {
+    std::memset(out, 0, sizeof out);
+    const auto rem = static_cast<std::size_t>(total_length % kSha256BlockBytes);
+    if (rem > 0) std::memcpy(out, tail, rem);
+    out[rem] = 0x80;
+    // The marker and the 8-byte length must fit after the leftover bytes.
+    const std::size_t size = rem > 55 ? 2 * kSha256BlockBytes : kSha256BlockBytes;
+    // Bit count modulo 2^64 (exact below 2^61 bytes).
+    const std::uint64_t bits = total_length << 3;
+    for (std::size_t i = 0; i < 8; ++i) out[size - 1 - i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    return size;
+}
+
+Sha256State sha256_words(const std::uint8_t* data, std::uint64_t length) {
+    Sha256State state = kInitialState;
+    // Full blocks straight from the caller's memory; only the tail is copied.
+    const std::uint64_t full = length / kSha256BlockBytes;
+    const std::uint8_t* p = data;
+    for (std::uint64_t i = 0; i < full; ++i, p += kSha256BlockBytes) transform(p, state.data());
+
+    std::uint8_t tail[128];
+    const std::size_t size = sha256_pad_tail(length, p, tail);
+    for (std::size_t off = 0; off < size; off += kSha256BlockBytes) transform(tail + off, state.data());
+    return state;
+}
+
+int sha256(const std::uint8_t* data, std::uint64_t length, std::uint8_t* out) {
+    if (data == nullptr && length > 0) return -1;
+    const Sha256State state = sha256_words(data, length);
+    if (out != nullptr)
+        for (std::size_t i = 0; i < state.size(); ++i) store_be32(out + 4 * i, state[i]);
+    return 0;
+}
+
+void sha256_rehash_digest(Sha256State& words) {
+    // A 32-byte message is always exactly one block: the eight digest words,
+    // the 0x80 marker, zeros, and the bit count 256.
+    std::uint32_t block[16] = {};
+    for (std::size_t i = 0; i < 8; ++i) block[i] = words[i];
+    block[8] = 0x80000000u;
+    block[15] = 256;
+    Sha256State state = kInitialState;
+    compress_words(block, state.data());
+    words = state;
+}
+
+}  // namespace ringtrap

@@ -1,0 +1,50 @@
+// SHA-256 (FIPS 180-4) over a message held in memory, in one call.
+//
+// There is no incremental interface: the message hash only ever hashes a whole
+// message and then its own 32-byte digests, for which a dedicated one-block
+// entry point exists below.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace ringtrap {
+
+inline constexpr std::size_t kSha256DigestBytes = 32;
+inline constexpr std::size_t kSha256BlockBytes = 64;
+
+// Writes the SHA-256 digest of the `length` bytes at `data` to the 32 bytes at
+// `out`. With out == nullptr the digest is computed and discarded. With
+// length == 0 `data` is not read (it may be null).
+//
+// The length is a full 64-bit byte count and is encoded as the 64-bit bit count
+// length * 8, so messages of 4 GiB and more hash as FIPS 180-4 says. Counts of
+// 2^61 bytes or more have no 64-bit bit count (the standard's limit); their bit
+// count wraps modulo 2^64. No such message can be held in memory.
+//
+// Returns 0. The one exception is data == nullptr with length > 0: nothing is
+// read or written and the result is -1.
+int sha256(const std::uint8_t* data, std::uint64_t length, std::uint8_t* out);
+
+// The chaining words of a digest: word i is bytes 4i..4i+3 of the digest read
+// big-endian. Convenient for callers that consume the digest as words.
+using Sha256State = std::array<std::uint32_t, 8>;
+
+// As sha256, returning the eight words of the digest instead of its bytes.
+// Requires data != nullptr whenever length > 0.
+Sha256State sha256_words(const std::uint8_t* data, std::uint64_t length);
+
+// Replaces `words` (a digest as eight words) by the words of the SHA-256 digest
+// of its 32-byte big-endian encoding. Same result as sha256 over those 32
+// bytes, but it compresses the single padded block directly.
+void sha256_rehash_digest(Sha256State& words);
+
+// Builds the padded tail of a message of `total_length` bytes whose last
+// total_length mod 64 bytes are at `tail` (not read when that remainder is 0):
+// the leftover bytes, 0x80, zeros and the 64-bit big-endian bit count. Writes
+// the tail to `out` and returns its size, 64 or 128 bytes; bytes of `out`
+// beyond that size are zero.
+std::size_t sha256_pad_tail(std::uint64_t total_length, const std::uint8_t* tail, std::uint8_t (&out)[128]);
+
+}  // namespace ringtrap
