@@ -1,0 +1,284 @@
+#include "chacha20.h"
+
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define RINGTRAP_CHACHA20_X86 1
+#else
+#define RINGTRAP_CHACHA20_X86 0
+#endif
+
+namespace ringtrap::chacha20 {
+
+namespace {
+
+// "expand 32-byte k" as four little-endian words.
+constexpr std::uint32_t kConstants[4] = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
+
+// Block states and keystream words are as secret as the key. This clears
+// scratch memory on the hot path: a plain memset that the empty asm statement
+// keeps alive (it claims to read the memory), cheaper than a volatile loop.
+inline void wipe(void* p, std::size_t len) noexcept {
+    std::memset(p, 0, len);
+    asm volatile("" : : "r"(p) : "memory");
+}
+
+constexpr std::uint32_t rotl(std::uint32_t x, int c) noexcept { return (x << c) | (x >> (32 - c)); }
+
+std::uint32_t load_le32(const std::uint8_t* p) noexcept {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void store_le32(std::uint8_t* p, std::uint32_t v) noexcept {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    p[2] = static_cast<std::uint8_t>(v >> 16);
+    p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+// The sixteen input words of one block.
+void initial_state(std::uint32_t st[16], const Key& key, std::uint64_t counter, std::uint64_t nonce) noexcept {
+    for (int i = 0; i < 4; ++i) st[i] = kConstants[i];
+    for (int i = 0; i < 8; ++i) st[4 + i] = key[static_cast<std::size_t>(i)];
+    st[12] = static_cast<std::uint32_t>(counter);
+    st[13] = static_cast<std::uint32_t>(counter >> 32);
+    st[14] = static_cast<std::uint32_t>(nonce);
+    st[15] = static_cast<std::uint32_t>(nonce >> 32);
+}
+
+// The quarter round applied to kLanes independent blocks at once: word w of
+// lane l is x[w][l]. The inner loops have a fixed trip count and no
+// dependences between lanes, which is what auto-vectorisers look for.
+using Lanes = std::uint32_t[kLanes];
+
+inline void quarter_round_lanes(Lanes& a, Lanes& b, Lanes& c, Lanes& d) noexcept {
+    for (std::size_t l = 0; l < kLanes; ++l) {
+        a[l] += b[l];
+        d[l] = rotl(d[l] ^ a[l], 16);
+        c[l] += d[l];
+        b[l] = rotl(b[l] ^ c[l], 12);
+        a[l] += b[l];
+        d[l] = rotl(d[l] ^ a[l], 8);
+        c[l] += d[l];
+        b[l] = rotl(b[l] ^ c[l], 7);
+    }
+}
+
+void lanes_portable(const Key& key, std::uint64_t counter, std::uint64_t nonce, std::uint8_t* out) noexcept {
+    std::uint32_t init[16];
+    initial_state(init, key, counter, nonce);
+    Lanes x[16];
+    for (int w = 0; w < 16; ++w)
+        for (std::size_t l = 0; l < kLanes; ++l) x[w][l] = init[w];
+    for (std::size_t l = 0; l < kLanes; ++l) {
+        const std::uint64_t c = counter + l;
+        x[12][l] = static_cast<std::uint32_t>(c);
+        x[13][l] = static_cast<std::uint32_t>(c >> 32);
+    }
+    const std::uint32_t ctr_lo = init[12], ctr_hi = init[13];
+    for (int i = 0; i < 10; ++i) {
+        quarter_round_lanes(x[0], x[4], x[8], x[12]);
+        quarter_round_lanes(x[1], x[5], x[9], x[13]);
+        quarter_round_lanes(x[2], x[6], x[10], x[14]);
+        quarter_round_lanes(x[3], x[7], x[11], x[15]);
+        quarter_round_lanes(x[0], x[5], x[10], x[15]);
+        quarter_round_lanes(x[1], x[6], x[11], x[12]);
+        quarter_round_lanes(x[2], x[7], x[8], x[13]);
+        quarter_round_lanes(x[3], x[4], x[9], x[14]);
+    }
+    for (std::size_t l = 0; l < kLanes; ++l) {
+        const std::uint64_t c = (static_cast<std::uint64_t>(ctr_hi) << 32 | ctr_lo) + l;
+        std::uint8_t* o = out + l * kBlockBytes;
+        for (int w = 0; w < 12; ++w) store_le32(o + 4 * w, x[w][l] + init[w]);
+        store_le32(o + 48, x[12][l] + static_cast<std::uint32_t>(c));
+        store_le32(o + 52, x[13][l] + static_cast<std::uint32_t>(c >> 32));
+        store_le32(o + 56, x[14][l] + init[14]);
+        store_le32(o + 60, x[15][l] + init[15]);
+    }
+    wipe(x, sizeof x);
+}
+
+#if RINGTRAP_CHACHA20_X86
+
+template <int C>
+__attribute__((target("avx2"))) inline __m256i rotl_v(__m256i x) noexcept {
+    return _mm256_or_si256(_mm256_slli_epi32(x, C), _mm256_srli_epi32(x, 32 - C));
+}
+
+// Rotations by whole bytes are one shuffle.
+template <>
+__attribute__((target("avx2"))) inline __m256i rotl_v<16>(__m256i x) noexcept {
+    const __m256i m = _mm256_set_epi8(13, 12, 15, 14, 9, 8, 11, 10, 5, 4, 7, 6, 1, 0, 3, 2,  //
+                                      13, 12, 15, 14, 9, 8, 11, 10, 5, 4, 7, 6, 1, 0, 3, 2);
+    return _mm256_shuffle_epi8(x, m);
+}
+
+template <>
+__attribute__((target("avx2"))) inline __m256i rotl_v<8>(__m256i x) noexcept {
+    const __m256i m = _mm256_set_epi8(14, 13, 12, 15, 10, 9, 8, 11, 6, 5, 4, 7, 2, 1, 0, 3,  //
+                                      14, 13, 12, 15, 10, 9, 8, 11, 6, 5, 4, 7, 2, 1, 0, 3);
+    return _mm256_shuffle_epi8(x, m);
+}
+
+__attribute__((target("avx2"))) inline void quarter_round_v(__m256i& a, __m256i& b, __m256i& c, __m256i& d) noexcept {
+    a = _mm256_add_epi32(a, b);
+    d = rotl_v<16>(_mm256_xor_si256(d, a));
+    c = _mm256_add_epi32(c, d);
+    b = rotl_v<12>(_mm256_xor_si256(b, c));
+    a = _mm256_add_epi32(a, b);
+    d = rotl_v<8>(_mm256_xor_si256(d, a));
+    c = _mm256_add_epi32(c, d);
+    b = rotl_v<7>(_mm256_xor_si256(b, c));
+}
+
+// Eight blocks, one per 32-bit lane of each vector; x86 is little-endian, so
+// the words are stored as they are.
+__attribute__((target("avx2"))) void lanes_avx2(const Key& key, std::uint64_t counter, std::uint64_t nonce,
+                                                std::uint8_t* out) noexcept {
+    std::uint32_t init[16];
+    initial_state(init, key, counter, nonce);
+    alignas(32) std::uint32_t ctr[2][kLanes];
+    for (std::size_t l = 0; l < kLanes; ++l) {
+        const std::uint64_t c = counter + l;
+        ctr[0][l] = static_cast<std::uint32_t>(c);
+        ctr[1][l] = static_cast<std::uint32_t>(c >> 32);
+    }
+    __m256i in[16], x[16];
+    for (int w = 0; w < 16; ++w) in[w] = _mm256_set1_epi32(static_cast<int>(init[w]));
+    in[12] = _mm256_load_si256(reinterpret_cast<const __m256i*>(ctr[0]));
+    in[13] = _mm256_load_si256(reinterpret_cast<const __m256i*>(ctr[1]));
+    for (int w = 0; w < 16; ++w) x[w] = in[w];
+    for (int i = 0; i < 10; ++i) {
+        quarter_round_v(x[0], x[4], x[8], x[12]);
+        quarter_round_v(x[1], x[5], x[9], x[13]);
+        quarter_round_v(x[2], x[6], x[10], x[14]);
+        quarter_round_v(x[3], x[7], x[11], x[15]);
+        quarter_round_v(x[0], x[5], x[10], x[15]);
+        quarter_round_v(x[1], x[6], x[11], x[12]);
+        quarter_round_v(x[2], x[7], x[8], x[13]);
+        quarter_round_v(x[3], x[4], x[9], x[14]);
+    }
+    for (int w = 0; w < 16; ++w) x[w] = _mm256_add_epi32(x[w], in[w]);
+
+    // Transpose each 8x8 half (words 0-7 and words 8-15) so that every vector
+    // holds eight consecutive words of one block.
+    for (int half = 0; half < 2; ++half) {
+        __m256i* v = x + 8 * half;
+        const __m256i t0 = _mm256_unpacklo_epi32(v[0], v[1]), t1 = _mm256_unpackhi_epi32(v[0], v[1]);
+        const __m256i t2 = _mm256_unpacklo_epi32(v[2], v[3]), t3 = _mm256_unpackhi_epi32(v[2], v[3]);
+        const __m256i t4 = _mm256_unpacklo_epi32(v[4], v[5]), t5 = _mm256_unpackhi_epi32(v[4], v[5]);
+        const __m256i t6 = _mm256_unpacklo_epi32(v[6], v[7]), t7 = _mm256_unpackhi_epi32(v[6], v[7]);
+        const __m256i u0 = _mm256_unpacklo_epi64(t0, t2), u1 = _mm256_unpackhi_epi64(t0, t2);
+        const __m256i u2 = _mm256_unpacklo_epi64(t1, t3), u3 = _mm256_unpackhi_epi64(t1, t3);
+        const __m256i u4 = _mm256_unpacklo_epi64(t4, t6), u5 = _mm256_unpackhi_epi64(t4, t6);
+        const __m256i u6 = _mm256_unpacklo_epi64(t5, t7), u7 = _mm256_unpackhi_epi64(t5, t7);
+        // u0 holds words 0-3 of lanes 0 and 4 (in its two 128-bit halves),
+        // u1 of lanes 1 and 5, u2 of lanes 2 and 6, u3 of lanes 3 and 7; u4-u7
+        // words 4-7 likewise.
+        const __m256i lanes_lo[4] = {u0, u1, u2, u3}, lanes_hi[4] = {u4, u5, u6, u7};
+        for (int j = 0; j < 4; ++j) {
+            const __m256i first = _mm256_permute2x128_si256(lanes_lo[j], lanes_hi[j], 0x20);   // lane j
+            const __m256i second = _mm256_permute2x128_si256(lanes_lo[j], lanes_hi[j], 0x31);  // lane j + 4
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j * kBlockBytes + 32 * half), first);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + (j + 4) * kBlockBytes + 32 * half), second);
+        }
+    }
+    wipe(x, sizeof x);
+    wipe(in, sizeof in);
+}
+
+#endif
+
+}  // namespace
+
+Key load_key(const std::uint8_t bytes[32]) noexcept {
+    Key key{};
+    for (std::size_t i = 0; i < 8; ++i) key[i] = load_le32(bytes + 4 * i);
+    return key;
+}
+
+void quarter_round(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d) noexcept {
+    a += b;
+    d = rotl(d ^ a, 16);
+    c += d;
+    b = rotl(b ^ c, 12);
+    a += b;
+    d = rotl(d ^ a, 8);
+    c += d;
+    b = rotl(b ^ c, 7);
+}
+
+void block_ref(const Key& key, std::uint64_t counter, std::uint64_t nonce, std::uint8_t out[kBlockBytes]) noexcept {
+    std::uint32_t st[16], x[16];
+    initial_state(st, key, counter, nonce);
+    for (int i = 0; i < 16; ++i) x[i] = st[i];
+    for (int i = 0; i < 10; ++i) {
+        // Column round, then diagonal round.
+        quarter_round(x[0], x[4], x[8], x[12]);
+        quarter_round(x[1], x[5], x[9], x[13]);
+        quarter_round(x[2], x[6], x[10], x[14]);
+        quarter_round(x[3], x[7], x[11], x[15]);
+        quarter_round(x[0], x[5], x[10], x[15]);
+        quarter_round(x[1], x[6], x[11], x[12]);
+        quarter_round(x[2], x[7], x[8], x[13]);
+        quarter_round(x[3], x[4], x[9], x[14]);
+    }
+    for (int i = 0; i < 16; ++i) store_le32(out + 4 * i, x[i] + st[i]);
+    wipe(x, sizeof x);
+    wipe(st, sizeof st);
+}
+
+void blocks_portable(const Key& key, std::uint64_t counter, std::uint64_t nonce, std::uint8_t* out,
+                     std::size_t nblocks) noexcept {
+    for (; nblocks >= kLanes; nblocks -= kLanes, counter += kLanes, out += kLanes * kBlockBytes)
+        lanes_portable(key, counter, nonce, out);
+    for (; nblocks > 0; --nblocks, ++counter, out += kBlockBytes) block_ref(key, counter, nonce, out);
+}
+
+bool have_avx2() noexcept {
+#if RINGTRAP_CHACHA20_X86
+    static const bool ok = __builtin_cpu_supports("avx2");
+    return ok;
+#else
+    return false;
+#endif
+}
+
+void blocks_avx2(const Key& key, std::uint64_t counter, std::uint64_t nonce, std::uint8_t* out,
+                 std::size_t nblocks) noexcept {
+#if RINGTRAP_CHACHA20_X86
+    if (have_avx2()) {
+        for (; nblocks >= kLanes; nblocks -= kLanes, counter += kLanes, out += kLanes * kBlockBytes)
+            lanes_avx2(key, counter, nonce, out);
+    }
+#endif
+    blocks_portable(key, counter, nonce, out, nblocks);
+}
+
+void blocks(const Key& key, std::uint64_t counter, std::uint64_t nonce, std::uint8_t* out, std::size_t nblocks) noexcept {
+    if (have_avx2())
+        blocks_avx2(key, counter, nonce, out, nblocks);
+    else
+        blocks_portable(key, counter, nonce, out, nblocks);
+}
+
+void keystream_rfc8439(const std::uint8_t key[32], std::uint32_t counter, const std::uint8_t nonce[12],
+                       std::uint8_t* out, std::size_t len) noexcept {
+    const Key kw = load_key(key);
+    // The first nonce word sits where the high half of our 64-bit counter is.
+    std::uint64_t ctr = static_cast<std::uint64_t>(load_le32(nonce)) << 32 | counter;
+    const std::uint64_t nw = static_cast<std::uint64_t>(load_le32(nonce + 8)) << 32 | load_le32(nonce + 4);
+    std::uint8_t block[kBlockBytes];
+    while (len > 0) {
+        block_ref(kw, ctr++, nw, block);
+        const std::size_t take = len < kBlockBytes ? len : kBlockBytes;
+        std::memcpy(out, block, take);
+        out += take;
+        len -= take;
+    }
+    wipe(block, sizeof block);
+}
+
+}  // namespace ringtrap::chacha20
