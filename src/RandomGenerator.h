@@ -5,12 +5,24 @@
 // integer in [0, 32767]. Above it everything is deterministic, so a fixed seed
 // (or a scripted source) reproduces a run exactly.
 //
+// The default source is ChaCha20 (nonce 0, block counter from 0) keyed with 32
+// bytes of operating-system entropy on first use, or with a caller's key after
+// seed_draws. Draw mapping, fixed because known-answer files depend on it:
+// draw i is keystream bytes 2i and 2i+1 read as a little-endian 16-bit value
+// with its top bit cleared, i.e. (b[2i] | b[2i+1] << 8) & 0x7fff.
+//
 // The draw source is process-wide and not synchronised by itself. Code that may
 // run on several threads holds `DrawLock` for the whole operation, so that each
 // operation takes its draws as one uninterrupted run of the stream.
+//
+// A process that forks while the source is keyed from OS entropy gives the
+// child a fresh OS key (the child never repeats the parent's draws). A source
+// seeded with seed_draws is inherited as it is, so the child continues the
+// same deterministic stream.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -19,11 +31,44 @@
 
 namespace ringtrap {
 
-// The next draw: an integer in [0, 32767], every value equally likely.
-int draw();
+namespace detail {
+
+// Keystream buffer of the default source: 16 ChaCha20 blocks, refilled in one
+// batch. The fast path of draw() reads it while cursor < limit; installing a
+// custom source sets limit to 0, so a single branch covers both cases.
+inline constexpr std::size_t kDrawBufferBytes = 16 * 64;
+
+struct DrawBuffer {
+    std::size_t cursor = kDrawBufferBytes;  // next unread byte (always even)
+    std::size_t limit = kDrawBufferBytes;   // kDrawBufferBytes, or 0 with a custom source
+    alignas(64) std::uint8_t bytes[kDrawBufferBytes] = {};
+};
+
+extern DrawBuffer g_draw_buffer;
+
+// Refills the buffer (keying the source first if needed) or asks the custom
+// source, then returns the next draw.
+int draw_slow();
+
+}  // namespace detail
+
+// The next draw: an integer in [0, 32767], every value equally likely. Throws
+// std::system_error when the source has to be keyed from OS entropy and the
+// operating system cannot supply it.
+inline int draw() {
+    detail::DrawBuffer& b = detail::g_draw_buffer;
+    if (b.cursor < b.limit) [[likely]] {
+        const int v = b.bytes[b.cursor] | b.bytes[b.cursor + 1] << 8;
+        b.cursor += 2;
+        return v & 0x7fff;
+    }
+    return detail::draw_slow();
+}
 
 // Makes the default (ChaCha20) source deterministic. The key is the seed as 8
-// little-endian bytes followed by 24 zero bytes; nonce zero, block counter 0.
+// little-endian bytes followed by 24 zero bytes; nonce zero, block counter 0;
+// buffered keystream is discarded. A custom source, if installed, stays
+// installed (the seed applies once the default source is restored).
 void seed_draws(std::uint64_t seed);
 // The same with a full 32-byte key.
 void seed_draws(const std::array<std::uint8_t, 32>& key);
@@ -31,10 +76,12 @@ void seed_draws(const std::array<std::uint8_t, 32>& key);
 void seed_draws_from_os();
 // Installs a caller-provided source of values in [0, 32767] (values outside
 // that range are reduced to their low 15 bits). An empty function restores the
-// default source, which continues where it was.
+// default source, which continues where it was. A source must not return 0
+// for ever: generate_Gaussian skips zero second draws.
 void set_draw_source(std::function<int()> source);
 
-// Serialises whole operations on the shared draw source across threads.
+// Serialises whole operations on the shared draw source across threads. The
+// mutex is recursive, so nested operations may take it again.
 class DrawLock {
 public:
     DrawLock();
@@ -48,29 +95,52 @@ private:
 
 // Nearly uniform integer in [-floor(a/2), a - 1 - floor(a/2)] for a >= 1: two
 // draws r1, r2 form u = r1 * 2^16 + r2 (bit 15 always 0), result u mod a - a/2.
+// Throws std::invalid_argument for a < 1, before taking any draw.
 std::int64_t generate_randomBnd(std::int64_t a);
 
 // One sample of the normal distribution with centre c and standard deviation
-// sigma (cosine branch of Box-Muller with the constants 32767.0 and 6.2831852).
+// sigma (cosine branch of Box-Muller with the constants 32767.0 and 6.2831852):
+// c + cos(r1 / 32767.0 * 6.2831852) * (sigma * sqrt(-2 ln(r2 / 32767.0))).
 // Takes two draws; a second draw of 0 is replaced by the next draw until it is
-// non-zero, so every sample is finite.
+// non-zero, so every sample is finite for finite c and sigma.
 double generate_Gaussian(double c, double sigma);
 
-// n coefficients, each generate_randomBnd(modulo), in increasing index.
+// len coefficients, each generate_randomBnd(modulo), in increasing index;
+// centred in [-(q-1)/2, (q-1)/2]. Empty for len <= 0 (no draw). Throws
+// std::logic_error when no parameter set is selected.
 poly_R generate_random_poly_R(std::int64_t len);
-// The same with an explicit modulus (no global read).
+// The same with an explicit modulus q >= 1 (no global read); throws
+// std::invalid_argument for q < 1.
 poly_R generate_random_poly_R_mod(std::int64_t len, std::int64_t q);
 
-// round(generate_Gaussian(c, sigma)), halves away from zero.
+// round(generate_Gaussian(c, sigma)), halves away from zero: the truncation of
+// g + 0.5 (g >= 0) or g - 0.5 (g < 0), formed in double arithmetic. Throws
+// std::domain_error when the sample has no 64-bit integer value (non-finite
+// or out-of-range c or sigma).
 std::int64_t Oracle_1(double c, double sigma);
 // An integer with the parity of p near a centre-0 Gaussian of width sigma: the
-// truncated sample, moved one step away from zero when its parity is wrong.
+// truncated sample, moved one step away from zero when its parity is wrong
+// (to +1 or -1 by the sign of the sample when it truncates to 0 and p is odd;
+// a sample of exactly 0.0 goes to -1). Throws as Oracle_1.
 std::int64_t Oracle_2(std::int64_t p, double sigma);
 
 // rows x cols ring elements of len coefficients, each Oracle_1(0, sigma), drawn
-// row by row, entry by entry, coefficient by coefficient.
+// row by row, entry by entry, coefficient by coefficient. Coefficients are not
+// reduced. No draw when rows, cols or len is 0.
 mat_poly_R generate_Gaussian_mat_poly_R(std::int64_t len, std::int64_t rows, std::int64_t cols, double sigma);
-// len continuous samples generate_Gaussian(0, sigma).
+// len continuous samples generate_Gaussian(0, sigma), unrounded.
 poly_K generate_Gaussian_poly_K(std::int64_t len, double sigma);
+
+// Internal helpers for the samplers. Each fills out[0 .. count) with exactly
+// the values of `count` successive calls of the named operation, taking the
+// same draws in the same order; `out` must hold count elements.
+void fill_randomBnd(std::int64_t* out, std::size_t count, std::int64_t a);  // throws as generate_randomBnd
+void fill_Gaussian(double* out, std::size_t count, double c, double sigma);
+void fill_Oracle_1(std::int64_t* out, std::size_t count, double c, double sigma);  // throws as Oracle_1
+
+// The plain form of generate_Gaussian, computing cos, log and sqrt for each
+// sample instead of looking them up; same draws, bit-identical results. The
+// oracle for the tabulated version.
+double generate_Gaussian_reference(double c, double sigma);
 
 }  // namespace ringtrap

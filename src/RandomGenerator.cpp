@@ -1,0 +1,263 @@
+#include "RandomGenerator.h"
+
+#include <pthread.h>
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cmath>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "chacha20.h"
+#include "gaussian_tables.h"
+#include "util.h"
+
+namespace ringtrap {
+
+namespace detail {
+DrawBuffer g_draw_buffer;
+}  // namespace detail
+
+namespace {
+
+// Blocks per refill of the keystream buffer.
+constexpr std::size_t kRefillBlocks = detail::kDrawBufferBytes / chacha20::kBlockBytes;
+static_assert(kRefillBlocks * chacha20::kBlockBytes == detail::kDrawBufferBytes);
+static_assert(kRefillBlocks % chacha20::kLanes == 0, "refills use whole multi-block passes");
+
+// Everything about the default source except the buffer, which the inline
+// fast path of draw() needs to see.
+struct Source {
+    chacha20::Key key{};
+    std::uint64_t counter = 0;          // next block to generate
+    bool keyed = false;                 // key is usable; otherwise take OS entropy at the next refill
+    bool from_os = false;               // key came from OS entropy
+    std::function<int()> custom;        // the caller's source, when installed
+};
+
+Source& source() {
+    static Source state;
+    return state;
+}
+
+std::recursive_mutex& draw_mutex() {
+    static std::recursive_mutex m;
+    return m;
+}
+
+void discard_buffer() noexcept {
+    detail::DrawBuffer& b = detail::g_draw_buffer;
+    secure_zero(b.bytes, sizeof b.bytes);
+    b.cursor = detail::kDrawBufferBytes;
+}
+
+void forget_key(Source& src) noexcept {
+    secure_zero(src.key.data(), sizeof src.key);
+    src.keyed = false;
+    src.counter = 0;
+}
+
+// A forked child must not replay the parent's OS-keyed stream: drop both the
+// key and the buffered keystream so that the child keys itself afresh. A
+// deterministic seed is kept, since reproducing it is the point of seeding.
+void after_fork_in_child() noexcept {
+    Source& src = source();
+    if (src.keyed && src.from_os) {
+        forget_key(src);
+        discard_buffer();
+    }
+}
+
+// 32 bytes from the operating system's generator, retrying interrupted and
+// short reads; throws when no entropy can be had.
+void os_entropy(std::uint8_t* out, std::size_t len) {
+    while (len > 0) {
+        const ssize_t got = ::getrandom(out, len, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw std::system_error(errno, std::generic_category(), "ringtrap: no operating-system entropy (getrandom)");
+        }
+        out += got;
+        len -= static_cast<std::size_t>(got);
+    }
+}
+
+void key_from_os(Source& src) {
+    static std::once_flag fork_hook;
+    std::call_once(fork_hook, [] {
+        if (pthread_atfork(nullptr, nullptr, after_fork_in_child) != 0)
+            throw std::runtime_error("ringtrap: cannot register the fork handler of the draw source");
+    });
+    std::uint8_t bytes[32];
+    os_entropy(bytes, sizeof bytes);
+    forget_key(src);
+    src.key = chacha20::load_key(bytes);
+    secure_zero(bytes, sizeof bytes);
+    src.keyed = true;
+    src.from_os = true;
+}
+
+void refill(Source& src) {
+    if (!src.keyed) key_from_os(src);
+    detail::DrawBuffer& b = detail::g_draw_buffer;
+    chacha20::blocks(src.key, src.counter, 0, b.bytes, kRefillBlocks);
+    src.counter += kRefillBlocks;
+    b.cursor = 0;
+}
+
+// Doubles in [-2^63, 2^63) truncate to a 64-bit integer; anything else (NaN,
+// infinities, samples of absurd widths) has no integer value.
+std::int64_t truncate_checked(double x) {
+    if (!(x >= -9223372036854775808.0 && x < 9223372036854775808.0))
+        throw std::domain_error("ringtrap: Gaussian sample has no 64-bit integer value");
+    return static_cast<std::int64_t>(x);
+}
+
+std::int64_t round_half_away(double g) { return g >= 0 ? truncate_checked(g + 0.5) : truncate_checked(g - 0.5); }
+
+void check_bound(std::int64_t a) {
+    if (a < 1) throw std::invalid_argument("ringtrap: generate_randomBnd needs a bound of at least 1");
+}
+
+// The second draw of a Gaussian sample: zero would give an infinite radius, so
+// zeros are skipped.
+inline int second_draw() {
+    int r2 = draw();
+    while (r2 == 0) r2 = draw();
+    return r2;
+}
+
+inline double gaussian(const gaussian_tables::BoxMuller& t, double c, double sigma) {
+    const int r1 = draw();
+    const int r2 = second_draw();
+    return c + t.cos_theta[r1] * (sigma * t.radius[r2]);
+}
+
+inline std::int64_t random_bnd(std::int64_t a) {
+    const int r1 = draw();
+    const int r2 = draw();
+    // Both draws are below 2^15, so u < 2^31 fits the 32-bit signed integer.
+    const std::int32_t u = r1 * 65536 + r2;
+    return static_cast<std::int64_t>(u) % a - a / 2;
+}
+
+}  // namespace
+
+int detail::draw_slow() {
+    Source& src = source();
+    if (src.custom) return src.custom() & 0x7fff;
+    refill(src);
+    return draw();
+}
+
+void seed_draws(std::uint64_t seed) {
+    std::array<std::uint8_t, 32> key{};
+    for (std::size_t i = 0; i < 8; ++i) key[i] = static_cast<std::uint8_t>(seed >> (8 * i));
+    seed_draws(key);
+    secure_zero(key.data(), key.size());
+}
+
+void seed_draws(const std::array<std::uint8_t, 32>& key) {
+    DrawLock lock;
+    Source& src = source();
+    forget_key(src);
+    discard_buffer();
+    src.key = chacha20::load_key(key.data());
+    src.keyed = true;
+    src.from_os = false;
+}
+
+void seed_draws_from_os() {
+    DrawLock lock;
+    Source& src = source();
+    forget_key(src);
+    discard_buffer();
+    src.from_os = true;
+}
+
+void set_draw_source(std::function<int()> fn) {
+    DrawLock lock;
+    Source& src = source();
+    src.custom = std::move(fn);
+    detail::g_draw_buffer.limit = src.custom ? 0 : detail::kDrawBufferBytes;
+}
+
+DrawLock::DrawLock() : lock_(draw_mutex()) {}
+DrawLock::~DrawLock() = default;
+
+std::int64_t generate_randomBnd(std::int64_t a) {
+    check_bound(a);
+    return random_bnd(a);
+}
+
+double generate_Gaussian(double c, double sigma) { return gaussian(gaussian_tables::box_muller(), c, sigma); }
+
+double generate_Gaussian_reference(double c, double sigma) {
+    const int r1 = draw();
+    const int r2 = second_draw();
+    const double u1 = r1 / 32767.0;
+    const double u2 = r2 / 32767.0;
+    const double theta = u1 * 6.2831852;
+    const double rho = std::sqrt(-2.0 * std::log(u2));
+    return c + std::cos(theta) * (sigma * rho);
+}
+
+poly_R generate_random_poly_R_mod(std::int64_t len, std::int64_t q) {
+    check_bound(q);
+    poly_R p = create_poly_R(len);
+    fill_randomBnd(p.coeffs, static_cast<std::size_t>(p.len), q);
+    return p;
+}
+
+poly_R generate_random_poly_R(std::int64_t len) {
+    if (modulo <= 0) throw std::logic_error("ringtrap: no parameter set selected (call parameter_init first)");
+    return generate_random_poly_R_mod(len, modulo);
+}
+
+std::int64_t Oracle_1(double c, double sigma) { return round_half_away(generate_Gaussian(c, sigma)); }
+
+std::int64_t Oracle_2(std::int64_t p, double sigma) {
+    const double g = generate_Gaussian(0.0, sigma);
+    const std::int64_t t = truncate_checked(g);
+    // Lowest bit of the two's-complement value: -3 is odd. |t| < 2^63 - 1023,
+    // so stepping away from zero cannot overflow.
+    if ((t & 1) == (p & 1)) return t;
+    if (t > 0) return t + 1;
+    if (t < 0) return t - 1;
+    return g > 0 ? 1 : -1;  // odd p, t == 0: the sign of the sample decides
+}
+
+mat_poly_R generate_Gaussian_mat_poly_R(std::int64_t len, std::int64_t rows, std::int64_t cols, double sigma) {
+    mat_poly_R m = create_mat_poly_R(len, rows, cols);
+    if (m.entries == nullptr) return m;
+    // Entries are stored row-major, so index order is the draw order.
+    for (std::int64_t e = 0; e < rows * cols; ++e)
+        fill_Oracle_1(m.entries[e].coeffs, static_cast<std::size_t>(m.entries[e].len), 0.0, sigma);
+    return m;
+}
+
+poly_K generate_Gaussian_poly_K(std::int64_t len, double sigma) {
+    poly_K p = create_poly_K(len);
+    fill_Gaussian(p.coeffs, static_cast<std::size_t>(p.len), 0.0, sigma);
+    return p;
+}
+
+void fill_randomBnd(std::int64_t* out, std::size_t count, std::int64_t a) {
+    check_bound(a);
+    for (std::size_t i = 0; i < count; ++i) out[i] = random_bnd(a);
+}
+
+void fill_Gaussian(double* out, std::size_t count, double c, double sigma) {
+    if (count == 0) return;
+    const gaussian_tables::BoxMuller& t = gaussian_tables::box_muller();
+    for (std::size_t i = 0; i < count; ++i) out[i] = gaussian(t, c, sigma);
+}
+
+void fill_Oracle_1(std::int64_t* out, std::size_t count, double c, double sigma) {
+    if (count == 0) return;
+    const gaussian_tables::BoxMuller& t = gaussian_tables::box_muller();
+    for (std::size_t i = 0; i < count; ++i) out[i] = round_half_away(gaussian(t, c, sigma));
+}
+
+}  // namespace ringtrap
