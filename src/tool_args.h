@@ -1,0 +1,77 @@
+// The pure half of the command-line tool: argument parsing and recognising what
+// a key or signature file is. Nothing here touches files, streams or the
+// process-wide parameters, so tests and fuzz targets can call it directly.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+
+#include "ringtrap.h"
+
+namespace ringtrap::cli {
+
+enum class Action { help, version, keygen, sign, verify, info };
+
+// A parsed command line. Paths are as given; "-" stands for standard input
+// (inputs) or standard output (`output`). Fields a command does not use stay
+// empty.
+struct Command {
+    Action action = Action::help;
+    Level level = Level::L128;  // keygen only
+    bool force = false;         // keygen only: replace existing key files
+    std::string public_key;     // keygen: written; sign, verify: read
+    std::string secret_key;     // keygen: written; sign: read
+    std::string signature;      // verify: read
+    std::string input;          // sign, verify: the message ("-" by default); info: the file
+    std::string output;         // sign: the signature ("-" by default)
+};
+
+// Why a command line was rejected: one line, without the program-name prefix.
+struct UsageError {
+    std::string message;
+};
+
+using ParseResult = std::variant<Command, UsageError>;
+
+// Parses the arguments after the program name. An empty list is a usage error
+// (the program itself runs its demonstration in that case). `--help`/`-h`
+// anywhere after a subcommand asks for help. Options take their value as the
+// next argument or after '='; a value cannot start with "--" (so a forgotten
+// value is not mistaken for the next option: write "./--name" for such a file).
+// Rejects unknown and repeated options, missing required options, levels other
+// than 128 and 256, two inputs read from standard input, keygen with the same
+// path (or "-") for both keys, and sign with an output path equal to one of its
+// inputs.
+ParseResult parse_arguments(std::span<const std::string> args);
+
+// The help text shown by --help (ends with a line break).
+const char* help_text() noexcept;
+
+enum class ObjectKind { public_key, secret_key, signature };
+
+struct FileInfo {
+    ObjectKind kind;
+    Level level;
+};
+
+// What a key or signature file holds, from its size and content: secret keys
+// have sizes of their own; public keys and signatures of a level share a size,
+// and a public key is told apart by its first entry, which is always the
+// constant polynomial 1. nullopt when the size matches no object of either
+// level.
+std::optional<FileInfo> classify_file(std::span<const std::uint8_t> bytes) noexcept;
+
+// "public key", "secret key" or "signature".
+const char* kind_name(ObjectKind kind) noexcept;
+
+// E.g. "public key, level 128".
+std::string describe(const FileInfo& info);
+
+// The largest key or signature file of either level, in bytes; reading more
+// than this of a key or signature file is never needed.
+std::size_t largest_object_size() noexcept;
+
+}  // namespace ringtrap::cli
