@@ -1,0 +1,94 @@
+#include "SampleG.h"
+
+#include <array>
+#include <cmath>
+
+#include "RandomGenerator.h"
+#include "common.h"
+
+namespace ringtrap {
+
+namespace {
+
+// 1/sqrt(3) as 1.0/sqrt(3.0); sqrt(1.0/3.0) is one ulp lower and not the value.
+const double kInvSqrt3 = 1.0 / std::sqrt(3.0);
+
+// Only the last continuous value is folded, and at most this many earlier ones.
+constexpr std::int64_t kMaxFold = 20;
+
+bool gadget_inputs_ok(std::int64_t q, double sigma, std::int64_t digits) {
+    if (digits < 1 || digits > kMaxGadgetLength) return false;
+    if (q <= 0) return false;
+    // The coset digits only see bits 0 .. digits-1 of q.
+    if (digits < 63 && q >= (std::int64_t{1} << digits)) return false;
+    return std::isfinite(sigma) && std::fabs(sigma) <= kMaxGadgetWidth;
+}
+
+// Bit i of a non-negative value; bits at 63 and above are 0.
+inline std::int64_t bit(std::int64_t v, std::int64_t i) { return i < 63 ? (v >> i) & 1 : 0; }
+
+}  // namespace
+
+bool sample_gadget(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma, std::int64_t digits) {
+    if (!gadget_inputs_ok(q, sigma, digits)) {
+        for (std::int64_t i = 0; i < digits; ++i) out[i] = 0;
+        return false;
+    }
+    const auto len = static_cast<std::size_t>(digits);
+    std::array<double, kMaxGadgetLength> y;
+    std::array<std::int64_t, kMaxGadgetLength> p;
+    std::array<std::int64_t, kMaxGadgetLength> d;
+    const double two_sigma = sigma + sigma;
+
+    // Correlated continuous perturbation: the last value is scaled and then
+    // collects halving shares of up to 20 values before it.
+    for (std::size_t i = 0; i < len; ++i) y[i] = generate_Gaussian(0.0, two_sigma);
+    y[len - 1] = y[len - 1] * kInvSqrt3;
+    const std::int64_t folds = digits - 1 < kMaxFold ? digits - 1 : kMaxFold;
+    for (std::int64_t j = 1; j <= folds; ++j)
+        y[len - 1] = y[len - 1] + y[len - 1 - static_cast<std::size_t>(j)] / std::ldexp(1.0, static_cast<int>(j));
+
+    for (std::size_t i = 0; i < len; ++i) p[i] = Oracle_1(y[i], sigma);
+
+    // t = (u - <g, p>) mod q in [0, q). Reducing u first and p_i 2^i term by
+    // term gives the same residue as the plain difference, without overflow
+    // for targets near the ends of the 64-bit range or for long gadgets.
+    __extension__ typedef __int128 wide;
+    wide acc = u % q;
+    std::int64_t pow2 = 1 % q;  // 2^i mod q
+    for (std::size_t i = 0; i < len; ++i) {
+        acc = (acc - static_cast<wide>(p[i] % q) * pow2) % q;
+        pow2 = static_cast<std::int64_t>(static_cast<wide>(pow2) * 2 % q);
+    }
+    std::int64_t t = static_cast<std::int64_t>(acc);
+    if (t < 0) t += q;
+
+    // Multiplier of q; its centre -t/q lies in (-1, 0].
+    const std::int64_t c = Oracle_1(static_cast<double>(-t) / static_cast<double>(q), sigma);
+
+    // Coset digits: <g, d> = t + c q.
+    for (std::size_t i = 0; i < len; ++i) {
+        const auto ii = static_cast<std::int64_t>(i);
+        d[i] = bit(t, ii) + c * bit(q, ii);
+    }
+
+    // Randomise every digit but the last with a sample of its own parity and
+    // carry the (even) difference into the next digit, so <g, .> is unchanged.
+    for (std::size_t i = 0; i + 1 < len; ++i) {
+        const std::int64_t x = Oracle_2(d[i], two_sigma);
+        d[i + 1] = d[i + 1] + (d[i] - x) / 2;
+        d[i] = x;
+    }
+
+    for (std::size_t i = 0; i < len; ++i) out[i] = d[i] + p[i];
+    secure_zero(y.data(), sizeof(y));
+    secure_zero(p.data(), sizeof(p));
+    secure_zero(d.data(), sizeof(d));
+    return true;
+}
+
+void Sample_G(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma) {
+    sample_gadget(out, q, u, sigma, k);
+}
+
+}  // namespace ringtrap
