@@ -31,8 +31,8 @@ TEST(Complex, ArithmeticAndZeroDivisor) {
     expect_complex(mul_Complex_Complex({1, 2}, {3, 4}), -5, 10);
     expect_complex(div_Complex_Complex({1, 0}, {0, 2}), 0, -0.5);
     expect_complex(div_Complex_Complex({-5, 10}, {3, 4}), 1, 2);
-    // Both products are rounded before the subtraction: a fused multiply-add
-    // would keep the 2^-54 of (1 + 2^-27)^2 and give 2^-26 + 2^-54.
+    // Products are rounded before the subtraction; a fused multiply-add would
+    // keep the 2^-54 of (1 + 2^-27)^2 - 1.
     const double x = 1.0 + std::ldexp(1.0, -27);
     EXPECT_EQ(mul_Complex_Complex({x, 1}, {x, 1}).re, std::ldexp(1.0, -26));
 
@@ -110,7 +110,10 @@ TEST(FftK, OtherLengthsAndDirections) {
     const std::complex<double> root0 = std::polar(1.0, std::numbers::pi / 8);
     for (int j = 0; j < 8; ++j) {
         std::complex<double> root = std::pow(root0, 2 * j + 1), value = 0, power = 1;
-        for (double c : a) value += c * power, power *= root;
+        for (double c : a) {
+            value += c * power;
+            power *= root;
+        }
         EXPECT_NEAR(out[static_cast<std::size_t>(j)].re, value.real(), 1e-5);
         EXPECT_NEAR(out[static_cast<std::size_t>(j)].im, value.imag(), 1e-5);
     }
