@@ -92,7 +92,9 @@ TEST(Sha256, PaddedTailEncodesFullLength) {
         EXPECT_EQ(tail[rem], 0x80);
         for (std::size_t i = rem + 1; i < 128; ++i) {
             const bool length_field = i >= c.size - 8 && i < c.size;
-            if (!length_field) EXPECT_EQ(tail[i], 0) << "byte " << i;
+            if (!length_field) {
+                EXPECT_EQ(tail[i], 0) << "byte " << i;
+            }
         }
         EXPECT_EQ(hex(tail + c.size - 8, 8), c.bit_count);
     }
