@@ -1,0 +1,262 @@
+#include "scheme_core.h"
+
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+#include "Hash.h"
+#include "RandomGenerator.h"
+#include "SampleG.h"
+#include "codec.h"
+#include "common.h"
+#include "ntt.h"
+#include "util.h"
+
+namespace ringtrap::core {
+namespace {
+
+std::size_t sz(std::int64_t v) { return static_cast<std::size_t>(v); }
+
+template <typename T>
+void wipe(std::vector<T>& v) noexcept {
+    secure_zero(v.data(), v.size() * sizeof(T));
+}
+
+// Transforms `count` entries of n coefficients each (any 64-bit values).
+void forward_rows(const NttTables& t, const std::int64_t* src, std::int64_t count, std::int32_t* dst) {
+    for (std::int64_t i = 0; i < count; ++i) {
+        ntt_load(t, dst + i * t.n, src + i * t.n);
+        ntt_forward(t, dst + i * t.n);
+    }
+}
+
+// Sum over i of a_i * b_i (both in the transform domain), back to centred
+// coefficients in out.
+void inner_product_ntt(const NttTables& t, const std::int32_t* a, const std::int32_t* b, std::int64_t count,
+                       std::int32_t* scratch, std::int64_t* out) {
+    std::memset(scratch, 0, sz(t.n) * sizeof(std::int32_t));
+    for (std::int64_t i = 0; i < count; ++i) ntt_pointwise_acc(t, scratch, a + i * t.n, b + i * t.n);
+    ntt_inverse(t, scratch, true);
+    ntt_store_centred(t, out, scratch);
+}
+
+}  // namespace
+
+SecretKey::~SecretKey() {
+    wipe(t0);
+    wipe(t1);
+}
+
+PublicKey make_public_key(const ParamSet& p, std::vector<std::int64_t> coeffs) {
+    if (coeffs.size() != sz((p.k + 2) * p.n)) throw std::invalid_argument("public key: wrong number of coefficients");
+    const NttTables& t = ntt_tables(p);
+    PublicKey pk;
+    pk.params = &p;
+    for (auto& c : coeffs) c = centre(reduce64(c, t.q), t.q);
+    pk.a = std::move(coeffs);
+    pk.a_ntt.resize(pk.a.size());
+    forward_rows(t, pk.a.data(), p.k + 2, pk.a_ntt.data());
+    return pk;
+}
+
+SecretKey make_secret_key(const ParamSet& p, std::vector<std::int64_t> t0, std::vector<std::int64_t> t1) {
+    if (t0.size() != sz(p.k * p.n) || t1.size() != sz(p.k * p.n))
+        throw std::invalid_argument("secret key: wrong number of coefficients");
+    SecretKey sk;
+    sk.params = &p;
+    sk.t0 = std::move(t0);
+    sk.t1 = std::move(t1);
+    sk.perturbation = prepare_perturbation_key(p, sk.t0.data(), sk.t1.data());
+    if (!sk.perturbation.valid()) throw std::invalid_argument("secret key: unusable trapdoor rows");
+    return sk;
+}
+
+void keygen(const ParamSet& p, PublicKey& pk, SecretKey& sk) {
+    const std::int64_t nn = p.n, kk = p.k;
+    const double width = std::sqrt(static_cast<double>(nn)) + std::sqrt(static_cast<double>(nn));
+    // Draw order: T0, then T1 (entry by entry, coefficient by coefficient), then a.
+    std::vector<std::int64_t> t0(sz(kk * nn)), t1(sz(kk * nn));
+    {
+        const mat_poly_R T0 = generate_Gaussian_mat_poly_R(nn, 1, kk, width);
+        const mat_poly_R T1 = generate_Gaussian_mat_poly_R(nn, 1, kk, width);
+        for (std::int64_t i = 0; i < kk; ++i) {
+            std::memcpy(t0.data() + i * nn, T0.entries[i].coeffs, sz(nn) * sizeof(std::int64_t));
+            std::memcpy(t1.data() + i * nn, T1.entries[i].coeffs, sz(nn) * sizeof(std::int64_t));
+        }
+    }
+    const poly_R a = generate_random_poly_R_mod(nn, p.q);
+
+    const NttTables& t = ntt_tables(p);
+    std::vector<std::int64_t> A(sz((kk + 2) * nn), 0);
+    A[0] = 1;
+    std::memcpy(A.data() + nn, a.coeffs, sz(nn) * sizeof(std::int64_t));
+    std::vector<std::int32_t> a_ntt(sz(nn)), buf(sz(nn));
+    ntt_load(t, a_ntt.data(), a.coeffs);
+    ntt_forward(t, a_ntt.data());
+    for (std::int64_t i = 0; i < kk; ++i) {
+        // A_(i+2) = 2^i - (a T1_i + T0_i), centred.
+        ntt_load(t, buf.data(), t1.data() + i * nn);
+        ntt_forward(t, buf.data());
+        ntt_pointwise(t, buf.data(), buf.data(), a_ntt.data());
+        ntt_inverse(t, buf.data(), true);
+        std::int64_t* dst = A.data() + (i + 2) * nn;
+        for (std::int64_t j = 0; j < nn; ++j) {
+            const std::int64_t prod = buf[sz(j)] + t0[sz(i * nn + j)];
+            dst[j] = centred_mod(((j == 0 ? (std::int64_t{1} << i) : 0) - prod), p.q);
+        }
+    }
+    wipe(buf);
+    pk = make_public_key(p, std::move(A));
+    sk = make_secret_key(p, std::move(t0), std::move(t1));
+}
+
+bool key_pair_matches(const PublicKey& pk, const SecretKey& sk) {
+    if (pk.params != sk.params || pk.params == nullptr) return false;
+    const ParamSet& p = *pk.params;
+    const NttTables& t = ntt_tables(p);
+    const std::int64_t nn = p.n;
+    std::vector<std::int32_t> acc(sz(nn));
+    bool ok = true;
+    for (std::int64_t i = 0; i < p.k; ++i) {
+        // A_0 T0_i + A_1 T1_i + A_(i+2) must be the constant 2^i.
+        for (std::int64_t j = 0; j < nn; ++j) acc[sz(j)] = 0;
+        ntt_pointwise_acc(t, acc.data(), pk.a_ntt.data(), sk.perturbation.t0_ntt.data() + i * nn);
+        ntt_pointwise_acc(t, acc.data(), pk.a_ntt.data() + nn, sk.perturbation.t1_ntt.data() + i * nn);
+        ntt_inverse(t, acc.data(), true);
+        for (std::int64_t j = 0; j < nn; ++j) {
+            const std::int64_t v = centre(acc[sz(j)], t.q) + pk.a[sz((i + 2) * nn + j)];
+            const std::int64_t want = j == 0 ? (std::int64_t{1} << i) : 0;
+            if (centred_mod(v - want, p.q) != 0) ok = false;
+        }
+    }
+    wipe(acc);
+    return ok;
+}
+
+std::int64_t norm_bound_squared(const ParamSet& p) {
+    // (1.5 s)^2 (k+2) n is an integer below 2^53 for both sets, so the double
+    // product is exact.
+    const double b2 = 2.25 * p.s * p.s * static_cast<double>((p.k + 2) * p.n);
+    return static_cast<std::int64_t>(std::floor(b2));
+}
+
+void sign(const PublicKey& pk, const SecretKey& sk, const std::uint8_t* msg, std::uint64_t len, std::int64_t* x) {
+    if (pk.params == nullptr || pk.params != sk.params) throw std::invalid_argument("sign: keys of different parameter sets");
+    if (msg == nullptr && len > 0) throw std::invalid_argument("sign: null message with non-zero length");
+    const ParamSet& p = *pk.params;
+    const NttTables& t = ntt_tables(p);
+    const std::int64_t nn = p.n, kk = p.k, cols = kk + 2;
+
+    // 1. Perturbation p (drawn first) and its long part in the transform domain.
+    std::vector<std::int64_t> pert(sz(cols * nn));
+    std::vector<std::int32_t> p_ntt(sz(cols * nn));
+    if (!sample_perturbation(sk.perturbation, pert.data(), p_ntt.data() + 2 * nn))
+        throw std::logic_error("sign: unusable secret key");
+    forward_rows(t, pert.data(), 2, p_ntt.data());
+
+    // 2. Syndrome y = H(m) - A p.
+    std::vector<std::int64_t> u(sz(nn)), ap(sz(nn));
+    std::vector<std::int32_t> scratch(sz(nn));
+    hash_into(msg, len, p.q, u.data(), nn);
+    inner_product_ntt(t, pk.a_ntt.data(), p_ntt.data(), cols, scratch.data(), ap.data());
+
+    // 3. Gadget solution z, coefficient by coefficient.
+    std::vector<std::int64_t> z(sz(kk * nn));
+    std::int64_t digits[64];
+    for (std::int64_t j = 0; j < nn; ++j) {
+        const std::int64_t y = centred_mod(u[sz(j)] - ap[sz(j)], p.q);
+        sample_gadget(digits, p.q, y, p.r, kk);
+        for (std::int64_t i = 0; i < kk; ++i) z[sz(i * nn + j)] = digits[i];
+    }
+    secure_zero(digits, sizeof digits);
+
+    // 4. x = p + [T0 z; T1 z; z].
+    std::vector<std::int32_t> z_ntt(sz(kk * nn));
+    forward_rows(t, z.data(), kk, z_ntt.data());
+    std::vector<std::int64_t> t0z(sz(nn)), t1z(sz(nn));
+    inner_product_ntt(t, sk.perturbation.t0_ntt.data(), z_ntt.data(), kk, scratch.data(), t0z.data());
+    inner_product_ntt(t, sk.perturbation.t1_ntt.data(), z_ntt.data(), kk, scratch.data(), t1z.data());
+    for (std::int64_t j = 0; j < nn; ++j) {
+        x[j] = centred_mod(pert[sz(j)] + t0z[sz(j)], p.q);
+        x[nn + j] = centred_mod(pert[sz(nn + j)] + t1z[sz(j)], p.q);
+    }
+    for (std::int64_t i = 2 * nn; i < cols * nn; ++i) x[i] = centred_mod(pert[sz(i)] + z[sz(i - 2 * nn)], p.q);
+
+    wipe(pert);
+    wipe(p_ntt);
+    wipe(z);
+    wipe(z_ntt);
+    wipe(t0z);
+    wipe(t1z);
+    wipe(scratch);
+    wipe(ap);
+}
+
+bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg, std::uint64_t len) {
+    if (pk.params == nullptr || x == nullptr || (msg == nullptr && len > 0)) return false;
+    const ParamSet& p = *pk.params;
+    const NttTables& t = ntt_tables(p);
+    const std::int64_t nn = p.n, cols = p.k + 2;
+    const std::int64_t bound = norm_bound_squared(p);
+
+    // Reduce to centred residues (a coefficient plus a multiple of q is the same
+    // signature), then bound the norm; each term is below 2^57 and the running
+    // sum stays below 2^53 + 2^57 because we stop as soon as it passes the bound.
+    std::vector<std::int32_t> xr(sz(cols * nn));
+    std::int64_t norm2 = 0;
+    for (std::int64_t i = 0; i < cols * nn; ++i) {
+        const std::int32_t c = centre(reduce64(x[i], t.q), t.q);
+        xr[sz(i)] = c;
+        norm2 += static_cast<std::int64_t>(c) * c;
+        if (norm2 > bound) return false;
+    }
+    std::vector<std::int32_t> acc(sz(nn), 0);
+    for (std::int64_t i = 0; i < cols; ++i) {
+        ntt_forward(t, xr.data() + i * nn);
+        ntt_pointwise_acc(t, acc.data(), pk.a_ntt.data() + i * nn, xr.data() + i * nn);
+    }
+    ntt_inverse(t, acc.data(), true);
+    std::vector<std::int64_t> u(sz(nn));
+    hash_into(msg, len, p.q, u.data(), nn);
+    for (std::int64_t j = 0; j < nn; ++j)
+        if (centre(acc[sz(j)], t.q) != u[sz(j)]) return false;
+    return true;
+}
+
+bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out) {
+    const std::size_t count = sz((p.k + 2) * p.n);
+    const std::int64_t h = (p.q - 1) / 2;
+    out.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!is_canonical_coeff(bytes + 4 * i, h)) return false;
+        out[i] = decode_coeff(bytes + 4 * i);
+    }
+    if (out[0] != 1) return false;
+    for (std::int64_t j = 1; j < p.n; ++j)
+        if (out[sz(j)] != 0) return false;
+    return true;
+}
+
+bool is_row(const mat_poly_R& m, std::int64_t cols, std::int64_t len) {
+    if (m.rows != 1 || m.cols != cols || m.entries == nullptr) return false;
+    for (std::int64_t j = 0; j < cols; ++j)
+        if (m.entries[j].len != len || m.entries[j].coeffs == nullptr) return false;
+    return true;
+}
+
+std::vector<std::int64_t> flatten_row(const mat_poly_R& m) {
+    const std::int64_t len = m.cols > 0 ? m.entries[0].len : 0;
+    std::vector<std::int64_t> out(sz(m.cols * len));
+    for (std::int64_t j = 0; j < m.cols; ++j)
+        std::memcpy(out.data() + j * len, m.entries[j].coeffs, sz(len) * sizeof(std::int64_t));
+    return out;
+}
+
+mat_poly_R make_row(const std::int64_t* data, std::int64_t cols, std::int64_t len) {
+    mat_poly_R m = create_mat_poly_R(len, 1, cols);
+    for (std::int64_t j = 0; j < cols; ++j)
+        std::memcpy(m.entries[j].coeffs, data + j * len, sz(len) * sizeof(std::int64_t));
+    return m;
+}
+
+}  // namespace ringtrap::core

@@ -1,0 +1,79 @@
+// The signature scheme on explicit parameters and prepared keys.
+//
+// This is the engine behind both the global-parameter operations (KeyGen,
+// Sign, Verify) and the thread-safe API: nothing here reads the process-wide
+// parameters. Rows of ring elements are stored entry-major in flat arrays:
+// coefficient j of entry i is element i * n + j.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "SampleP.h"
+#include "common.h"
+#include "params.h"
+
+namespace ringtrap::core {
+
+// The public row A (k + 2 entries), with its transform for fast products.
+struct PublicKey {
+    const ParamSet* params = nullptr;
+    std::vector<std::int64_t> a;      // (k+2) n centred coefficients; entry 0 is the constant 1
+    std::vector<std::int32_t> a_ntt;  // transform domain, same layout
+};
+
+// The trapdoor rows T0 and T1 (k entries each) and what signing derives from
+// them once. Wiped on destruction.
+struct SecretKey {
+    const ParamSet* params = nullptr;
+    std::vector<std::int64_t> t0, t1;  // k n small coefficients each
+    PerturbationKey perturbation;      // key-only data of the perturbation sampler, with T0 and T1 transformed
+
+    SecretKey() = default;
+    SecretKey(const SecretKey&) = delete;
+    SecretKey& operator=(const SecretKey&) = delete;
+    SecretKey(SecretKey&&) = default;
+    SecretKey& operator=(SecretKey&&) = default;
+    ~SecretKey();
+};
+
+// Builds a public key from (k+2) n coefficients (any values; reduced and
+// centred here).
+PublicKey make_public_key(const ParamSet& p, std::vector<std::int64_t> coeffs);
+// Builds a secret key from the trapdoor rows (k n coefficients each).
+SecretKey make_secret_key(const ParamSet& p, std::vector<std::int64_t> t0, std::vector<std::int64_t> t1);
+
+// Draws a key pair: T0, then T1 (k n samples of width 2 sqrt(n) each), then
+// the uniform entry a; A = [1 | a | 2^i - (a T1_i + T0_i)].
+void keygen(const ParamSet& p, PublicKey& pk, SecretKey& sk);
+
+// True when A [T0; T1; I_k] = (1, 2, ..., 2^(k-1)) modulo q, i.e. the secret key
+// is a trapdoor of this public key.
+bool key_pair_matches(const PublicKey& pk, const SecretKey& sk);
+
+// Signs: perturbation p, syndrome y = H(m) - A p, gadget solution z per
+// coefficient, x = p + [T0 z; T1 z; z]. Writes (k+2) n centred coefficients to
+// x. Signs with the given A even if it does not match the trapdoor (the result
+// then does not verify).
+void sign(const PublicKey& pk, const SecretKey& sk, const std::uint8_t* msg, std::uint64_t len, std::int64_t* x);
+
+// Squared Euclidean norm bound of a valid signature: (1.5 s)^2 (k+2) n.
+std::int64_t norm_bound_squared(const ParamSet& p);
+
+// True when x ((k+2) n coefficients, magnitudes below 2^62), reduced to centred
+// residues, has norm at most the bound and A x = H(m).
+bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg, std::uint64_t len);
+
+// Decodes public-key bytes ((k+2) n coefficients), or returns false when they are
+// not a key the key generator can have written: entry 0 must be the constant 1
+// and every coefficient a canonically encoded centred residue.
+bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out);
+
+// True when m is a single row of `cols` entries of `len` coefficients each.
+bool is_row(const mat_poly_R& m, std::int64_t cols, std::int64_t len);
+// The entries of a row, one after the other.
+std::vector<std::int64_t> flatten_row(const mat_poly_R& m);
+// A 1 x cols row from cols * len coefficients.
+mat_poly_R make_row(const std::int64_t* data, std::int64_t cols, std::int64_t len);
+
+}  // namespace ringtrap::core
