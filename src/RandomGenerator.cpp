@@ -108,13 +108,17 @@ void refill(Source& src) {
 
 // Doubles in [-2^63, 2^63) truncate to a 64-bit integer; anything else (NaN,
 // infinities, samples of absurd widths) has no integer value.
-std::int64_t truncate_checked(double x) {
+inline std::int64_t truncate_checked(double x) {
     if (!(x >= -9223372036854775808.0 && x < 9223372036854775808.0))
         throw std::domain_error("ringtrap: Gaussian sample has no 64-bit integer value");
     return static_cast<std::int64_t>(x);
 }
 
-std::int64_t round_half_away(double g) { return g >= 0 ? truncate_checked(g + 0.5) : truncate_checked(g - 0.5); }
+// g + 0.5 for g >= 0, else g - 0.5 (IEEE defines that as g + (-0.5)). The
+// addend is taken as 0.5 with the sign of g, bit operations rather than a
+// branch on the sign of a random sample. The one input where the two differ,
+// g = -0.0, still gives 0: -0.0 - 0.5 and -0.0 + 0.5 both truncate to 0.
+inline std::int64_t round_half_away(double g) { return truncate_checked(g + std::copysign(0.5, g)); }
 
 void check_bound(std::int64_t a) {
     if (a < 1) throw std::invalid_argument("ringtrap: generate_randomBnd needs a bound of at least 1");
@@ -215,10 +219,10 @@ poly_R generate_random_poly_R(std::int64_t len) {
     return generate_random_poly_R_mod(len, modulo);
 }
 
-std::int64_t Oracle_1(double c, double sigma) { return round_half_away(generate_Gaussian(c, sigma)); }
+std::int64_t Oracle_1(double c, double sigma) { return round_half_away(gaussian(gaussian_tables::box_muller(), c, sigma)); }
 
 std::int64_t Oracle_2(std::int64_t p, double sigma) {
-    const double g = generate_Gaussian(0.0, sigma);
+    const double g = gaussian(gaussian_tables::box_muller(), 0.0, sigma);
     const std::int64_t t = truncate_checked(g);
     // Lowest bit of the two's-complement value: -3 is odd. |t| < 2^63 - 1023,
     // so stepping away from zero cannot overflow.

@@ -332,9 +332,10 @@ TEST(Oracle1, RoundsHalvesAwayFromZero) {
         Script s({5, 16384});
         EXPECT_EQ(Oracle_1(c, 0.0), expected) << c;
     }
-    Script s({0, 16384, 0, 0, 16384});  // sample 1.1773841026 * sigma, zero draw skipped
+    Script s({0, 16384, 0, 0, 16384, 0, 16384});  // sample 1.1773841026 * sigma, zero draw skipped
     EXPECT_EQ(Oracle_1(0.0, 1.0), 1);
     EXPECT_EQ(Oracle_1(0.0, -3.0), -4);
+    EXPECT_EQ(Oracle_1(-0.0, -0.0), 0);  // a sample of -0.0 counts as >= 0
 }
 
 TEST(Oracle1, SamplesWithoutAnIntegerValueThrow) {
