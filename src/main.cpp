@@ -1,6 +1,12 @@
-#include <cstdio>
+#include <string>
+#include <vector>
 
-int main() {
-    std::printf("ringtrap: the demonstration is not built yet\n");
-    return 0;
+#include "cli.h"
+#include "demo.h"
+
+int main(int argc, char** argv) {
+    // Without arguments the program performs its demonstration run.
+    if (argc <= 1) return run_demonstration();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return ringtrap::cli::run_tool(args);
 }

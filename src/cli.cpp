@@ -1,0 +1,411 @@
+#include "cli.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <variant>
+
+#include "ringtrap.h"
+#include "tool_args.h"
+
+namespace ringtrap::cli {
+namespace {
+
+constexpr int kExitValid = 0;
+constexpr int kExitInvalid = 1;
+constexpr int kExitError = 2;
+
+// An input, output or key problem; the message names the file.
+class ToolError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::string shown(const std::string& path) { return path == "-" ? "standard input" : path; }
+
+std::string level_text(Level level) { return "level " + std::to_string(static_cast<int>(level)); }
+
+[[noreturn]] void fail_errno(const std::string& what, const char* action, int err) {
+    throw ToolError(what + ": " + action + ": " + std::strerror(err));
+}
+
+// ---- Reading ---------------------------------------------------------------
+
+// Reads a whole input ("-" is standard input), but never more than limit + 1
+// bytes, so that an oversized file is recognised without loading all of it.
+template <class Buffer>
+Buffer read_input(const std::string& path, std::size_t limit) {
+    int fd = STDIN_FILENO;
+    if (path != "-") {
+        do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        while (fd < 0 && errno == EINTR);
+        if (fd < 0) fail_errno(path, "cannot open", errno);
+    }
+    struct FdCloser {
+        int fd;
+        ~FdCloser() {
+            if (fd != STDIN_FILENO) ::close(fd);
+        }
+    } closer{fd};
+
+    const std::size_t cap = limit == SIZE_MAX ? limit : limit + 1;
+    Buffer bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        bytes.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, cap));
+
+    std::size_t used = 0;
+    while (used < cap) {
+        if (bytes.size() == used) bytes.resize(std::min(cap, std::max({std::size_t{65536}, 2 * used, bytes.capacity()})));
+        const ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fail_errno(shown(path), "cannot read", errno);
+        }
+        if (got == 0) break;
+        used += static_cast<std::size_t>(got);
+    }
+    bytes.resize(used);
+    return bytes;
+}
+
+template <class Buffer>
+Buffer read_object(const std::string& path) {
+    return read_input<Buffer>(path, largest_object_size());
+}
+
+Bytes read_message(const std::string& path) { return read_input<Bytes>(path, SIZE_MAX); }
+
+std::string size_text(std::size_t size) {
+    return size > largest_object_size() ? "more than " + std::to_string(largest_object_size()) + " bytes"
+                                        : std::to_string(size) + " bytes";
+}
+
+// "; it looks like a public key, level 128" when the file is some other object.
+std::string hint(std::span<const std::uint8_t> bytes, ObjectKind expected) {
+    const auto info = classify_file(bytes);
+    if (!info || info->kind == expected) return "";
+    return "; it looks like a " + describe(*info);
+}
+
+[[noreturn]] void fail_size(const std::string& path, std::span<const std::uint8_t> bytes, ObjectKind expected) {
+    const Sizes s128 = sizes(Level::L128), s256 = sizes(Level::L256);
+    const std::size_t want128 = expected == ObjectKind::secret_key ? s128.secret_key : s128.public_key;
+    const std::size_t want256 = expected == ObjectKind::secret_key ? s256.secret_key : s256.public_key;
+    throw ToolError(shown(path) + ": has " + size_text(bytes.size()) + ", which is not the size of a " + kind_name(expected) +
+                    " (" + std::to_string(want128) + " bytes at level 128, " + std::to_string(want256) +
+                    " at level 256)" + hint(bytes, expected));
+}
+
+Level public_key_level(const std::string& path, std::span<const std::uint8_t> bytes) {
+    const auto level = level_of_public_key_size(bytes.size());
+    if (!level) fail_size(path, bytes, ObjectKind::public_key);
+    return *level;
+}
+
+[[noreturn]] void fail_malformed_public_key(const std::string& path, std::span<const std::uint8_t> bytes) {
+    throw ToolError(shown(path) + ": not a valid public key" + hint(bytes, ObjectKind::public_key));
+}
+
+// ---- Writing ---------------------------------------------------------------
+
+bool exists_lstat(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// True when both paths exist and are the same file (also through links).
+bool same_existing_file(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+void write_all(int fd, std::span<const std::uint8_t> bytes, const std::string& what) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            fail_errno(what, "write failed", errno);
+        }
+        done += static_cast<std::size_t>(put);
+    }
+}
+
+void sync_directory(const std::string& dir) {
+    // Makes the rename durable; best effort, as some file systems refuse it.
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
+// A file written in full to a temporary file beside its target, flushed to
+// disk and only then renamed into place, so the target is never seen
+// half-written. The temporary file is removed if anything fails before the
+// commit. Targets that exist and are not regular files (a device such as
+// /dev/null, a named pipe) are written directly, as they cannot be replaced.
+class OutputFile {
+public:
+    OutputFile(const std::string& target, mode_t mode) : shown_(target), target_(target) {
+        namespace fs = std::filesystem;
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            // Write where the link points, keeping the link.
+            std::error_code ec;
+            const fs::path resolved = fs::canonical(target, ec);
+            if (!ec) target_ = resolved.string();
+        }
+        if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            if (S_ISDIR(st.st_mode)) throw ToolError(shown_ + ": is a directory");
+            fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            if (fd_ < 0) fail_errno(shown_, "cannot open for writing", errno);
+            direct_ = true;
+            return;
+        }
+
+        const fs::path path(target_);
+        dir_ = path.has_parent_path() ? path.parent_path().string() : ".";
+        const std::string base = path.filename().string().substr(0, 100);
+        static unsigned counter = 0;
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            temp_ = dir_ + "/." + base + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
+            fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            if (fd_ >= 0 || errno != EEXIST) break;
+        }
+        if (fd_ < 0) {
+            temp_.clear();
+            fail_errno(shown_, "cannot write", errno);
+        }
+    }
+
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    ~OutputFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+    }
+
+    // Writes the whole content and flushes it to disk.
+    void write(std::span<const std::uint8_t> bytes) {
+        write_all(fd_, bytes, shown_);
+        if (direct_) return;
+        if (::fsync(fd_) != 0) fail_errno(shown_, "write failed", errno);
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) fail_errno(shown_, "write failed", errno);
+    }
+
+    // Moves the file into place. Without `replace`, an existing target (say,
+    // one created since we looked) is an error rather than overwritten.
+    void commit(bool replace) {
+        if (direct_) {
+            committed_ = true;
+            return;
+        }
+        if (!replace) {
+            if (::link(temp_.c_str(), target_.c_str()) == 0) {
+                ::unlink(temp_.c_str());
+                committed_ = true;
+                sync_directory(dir_);
+                return;
+            }
+            if (errno == EEXIST) throw ToolError(shown_ + ": already exists (use --force to replace it)");
+            // File systems without hard links: the target was checked to be
+            // absent before we started, so fall back to a plain rename.
+            if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK)
+                fail_errno(shown_, "cannot write", errno);
+        }
+        if (::rename(temp_.c_str(), target_.c_str()) != 0) fail_errno(shown_, "cannot write", errno);
+        committed_ = true;
+        sync_directory(dir_);
+    }
+
+    // Takes back a committed file that did not exist before (used when its
+    // partner could not be written).
+    void withdraw() noexcept {
+        if (committed_ && !direct_) ::unlink(target_.c_str());
+    }
+
+private:
+    std::string shown_;   // the path as the user gave it, for messages
+    std::string target_;  // where the file goes (the link target for a symbolic link)
+    std::string dir_;
+    std::string temp_;
+    int fd_ = -1;
+    bool direct_ = false;
+    bool committed_ = false;
+};
+
+void write_stdout(std::span<const std::uint8_t> bytes) { write_all(STDOUT_FILENO, bytes, "standard output"); }
+
+void print_stdout(const std::string& text) {
+    if (std::fputs(text.c_str(), stdout) == EOF || std::fflush(stdout) != 0)
+        fail_errno("standard output", "write failed", errno);
+}
+
+// ---- Commands --------------------------------------------------------------
+
+int do_keygen(const Command& cmd) {
+    if (same_existing_file(cmd.public_key, cmd.secret_key))
+        throw ToolError(cmd.secret_key + ": is the same file as the public key " + cmd.public_key);
+    if (!cmd.force) {
+        // Both are checked before either is written.
+        for (const std::string* path : {&cmd.public_key, &cmd.secret_key})
+            if (exists_lstat(*path)) throw ToolError(*path + ": already exists (use --force to replace it)");
+    }
+
+    const KeyPair pair = generate_keypair(cmd.level);
+    OutputFile secret(cmd.secret_key, 0600);
+    OutputFile pub(cmd.public_key, 0644);
+    secret.write(pair.secret_key);
+    pub.write(pair.public_key);
+    secret.commit(cmd.force);
+    try {
+        pub.commit(cmd.force);
+    } catch (...) {
+        // A secret key without its public key is useless: take it back, unless
+        // it replaced an older file (which is gone either way).
+        if (!cmd.force) secret.withdraw();
+        throw;
+    }
+    return kExitValid;
+}
+
+int do_sign(const Command& cmd) {
+    if (cmd.output == "-" && ::isatty(STDOUT_FILENO))
+        throw ToolError("standard output: refusing to write a binary signature to a terminal; use --out FILE");
+    if (cmd.output != "-") {
+        for (const std::string* input : {&cmd.secret_key, &cmd.public_key, &cmd.input})
+            if (*input != "-" && same_existing_file(*input, cmd.output))
+                throw ToolError(cmd.output + ": is also the input " + *input + "; choose another --out file");
+    }
+
+    const SecretBytes secret = read_object<SecretBytes>(cmd.secret_key);
+    const Bytes pub = read_object<Bytes>(cmd.public_key);
+    const auto secret_level = level_of_secret_key_size(secret.size());
+    if (!secret_level) fail_size(cmd.secret_key, secret, ObjectKind::secret_key);
+    const Level pub_level = public_key_level(cmd.public_key, pub);
+    if (*secret_level != pub_level)
+        throw ToolError(shown(cmd.secret_key) + ": secret key is " + level_text(*secret_level) + " but public key " +
+                        shown(cmd.public_key) + " is " + level_text(pub_level));
+
+    std::optional<SigningKey> key;
+    try {
+        key = SigningKey::from_bytes(secret, pub);
+    } catch (const Error& e) {
+        if (e.code() == Errc::malformed_public_key) fail_malformed_public_key(cmd.public_key, pub);
+        if (e.code() == Errc::key_mismatch)
+            throw ToolError(shown(cmd.secret_key) + ": secret key does not belong to public key " +
+                            shown(cmd.public_key));
+        throw ToolError(shown(cmd.secret_key) + ": " + e.what());
+    }
+
+    const Bytes message = read_message(cmd.input);
+    Bytes signature;
+    try {
+        signature = key->sign(message);
+    } catch (const Error& e) {
+        throw ToolError(shown(cmd.input) + ": cannot sign: " + e.what());
+    }
+
+    if (cmd.output == "-") {
+        write_stdout(signature);
+    } else {
+        OutputFile out(cmd.output, 0644);
+        out.write(signature);
+        out.commit(true);
+    }
+    return kExitValid;
+}
+
+int do_verify(const Command& cmd) {
+    const Bytes pub = read_object<Bytes>(cmd.public_key);
+    const Bytes signature = read_object<Bytes>(cmd.signature);
+    const Level pub_level = public_key_level(cmd.public_key, pub);
+    const auto sig_level = level_of_signature_size(signature.size());
+    if (!sig_level) fail_size(cmd.signature, signature, ObjectKind::signature);
+    if (*sig_level != pub_level)
+        throw ToolError(shown(cmd.signature) + ": signature is " + level_text(*sig_level) + " but public key " +
+                        shown(cmd.public_key) + " is " + level_text(pub_level));
+
+    std::optional<VerifyingKey> key;
+    try {
+        key = VerifyingKey::from_bytes(pub);
+    } catch (const Error& e) {
+        if (e.code() == Errc::malformed_public_key) fail_malformed_public_key(cmd.public_key, pub);
+        throw ToolError(shown(cmd.public_key) + ": " + e.what());
+    }
+
+    const Bytes message = read_message(cmd.input);
+    bool valid = false;
+    try {
+        valid = key->verify(signature, message);
+    } catch (const Error& e) {
+        throw ToolError(shown(cmd.signature) + ": " + e.what());
+    }
+    std::fputs(valid ? "valid\n" : "invalid\n", stderr);
+    return valid ? kExitValid : kExitInvalid;
+}
+
+int do_info(const Command& cmd) {
+    const Bytes bytes = read_object<Bytes>(cmd.input);
+    const auto info = classify_file(bytes);
+    if (!info)
+        throw ToolError(shown(cmd.input) + ": has " + size_text(bytes.size()) +
+                        ", which matches no key or signature of either level");
+    print_stdout(describe(*info) + "\n");
+    return kExitValid;
+}
+
+// One line on standard error; control characters (say, in a file name) would
+// break the line, so they are shown as '?'.
+void report_error(std::string message) {
+    for (char& c : message)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    std::fprintf(stderr, "ringtrap: %s\n", message.c_str());
+}
+
+}  // namespace
+
+int run_tool(std::span<const std::string> args) {
+    try {
+        const ParseResult parsed = parse_arguments(args);
+        if (const auto* error = std::get_if<UsageError>(&parsed)) {
+            report_error(error->message);
+            return kExitError;
+        }
+        const Command& cmd = std::get<Command>(parsed);
+        switch (cmd.action) {
+            case Action::help: print_stdout(help_text()); return kExitValid;
+            case Action::version: print_stdout(std::string("ringtrap ") + version() + "\n"); return kExitValid;
+            case Action::keygen: return do_keygen(cmd);
+            case Action::sign: return do_sign(cmd);
+            case Action::verify: return do_verify(cmd);
+            case Action::info: return do_info(cmd);
+        }
+        return kExitError;
+    } catch (const ToolError& e) {
+        report_error(e.what());
+    } catch (const std::bad_alloc&) {
+        report_error("out of memory");
+    } catch (const std::exception& e) {
+        report_error(e.what());
+    }
+    return kExitError;
+}
+
+}  // namespace ringtrap::cli

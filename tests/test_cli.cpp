@@ -1,0 +1,595 @@
+// The command-line tool: argument parsing and file recognition as functions,
+// then the real executable end to end, each test in a fresh directory.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ringtrap.h"
+#include "test_support.h"
+#include "tool_args.h"
+
+extern char** environ;
+
+namespace ringtrap {
+namespace {
+
+namespace fs = std::filesystem;
+using cli::Action;
+using cli::Command;
+using cli::ObjectKind;
+using cli::UsageError;
+
+// ---- parse_arguments -------------------------------------------------------
+
+cli::ParseResult parse(std::vector<std::string> args) { return cli::parse_arguments(args); }
+
+Command parse_ok(std::vector<std::string> args) {
+    const auto result = parse(args);
+    if (const auto* error = std::get_if<UsageError>(&result)) ADD_FAILURE() << error->message;
+    return std::holds_alternative<Command>(result) ? std::get<Command>(result) : Command{};
+}
+
+TEST(ParseArguments, AcceptsEachCommandWithDefaults) {
+    Command c = parse_ok({"keygen", "--public-key", "a.pk", "--secret-key", "a.sk"});
+    EXPECT_EQ(c.action, Action::keygen);
+    EXPECT_EQ(c.level, Level::L128);
+    EXPECT_FALSE(c.force);
+    EXPECT_EQ(c.public_key, "a.pk");
+    EXPECT_EQ(c.secret_key, "a.sk");
+
+    c = parse_ok({"keygen", "--force", "--level=256", "--secret-key=s", "--public-key", "p"});
+    EXPECT_EQ(c.level, Level::L256);
+    EXPECT_TRUE(c.force);
+    EXPECT_EQ(c.secret_key, "s");
+
+    c = parse_ok({"sign", "--secret-key", "s", "--public-key", "p"});
+    EXPECT_EQ(c.action, Action::sign);
+    EXPECT_EQ(c.input, "-");
+    EXPECT_EQ(c.output, "-");
+
+    c = parse_ok({"verify", "--signature", "x", "--public-key", "p", "--in", "-"});
+    EXPECT_EQ(c.action, Action::verify);
+    EXPECT_EQ(c.signature, "x");
+    EXPECT_EQ(c.input, "-");
+
+    c = parse_ok({"info", "--", "-odd-name"});
+    EXPECT_EQ(c.action, Action::info);
+    EXPECT_EQ(c.input, "-odd-name");
+
+    EXPECT_EQ(parse_ok({"--help"}).action, Action::help);
+    EXPECT_EQ(parse_ok({"sign", "--secret-key", "s", "--help"}).action, Action::help);
+    EXPECT_EQ(parse_ok({"--version"}).action, Action::version);
+}
+
+struct UsageCase {
+    std::vector<std::string> args;
+    std::string expected;  // part of the message
+};
+
+class ParseUsageErrors : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(ParseUsageErrors, RejectsWithMessage) {
+    const auto result = parse(GetParam().args);
+    ASSERT_TRUE(std::holds_alternative<UsageError>(result));
+    const std::string& message = std::get<UsageError>(result).message;
+    EXPECT_NE(message.find(GetParam().expected), std::string::npos) << message;
+    EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseUsageErrors,
+    ::testing::Values(
+        UsageCase{{}, "no command"}, UsageCase{{"frobnicate"}, "unknown command 'frobnicate'"},
+        UsageCase{{"--frobnicate"}, "unknown option '--frobnicate'"},
+        UsageCase{{"--version", "x"}, "takes no arguments"},
+        UsageCase{{"sign", "--secret-key", "s", "--public-key", "p", "--force"}, "unknown option '--force' for sign"},
+        UsageCase{{"verify", "--public-key", "p", "--signature", "x", "--out", "o"}, "unknown option '--out'"},
+        UsageCase{{"sign", "-x", "--secret-key", "s", "--public-key", "p"}, "unknown option '-x'"},
+        UsageCase{{"keygen", "--secret-key", "s"}, "keygen needs --public-key"},
+        UsageCase{{"keygen", "--public-key", "p"}, "keygen needs --secret-key"},
+        UsageCase{{"sign", "--public-key", "p"}, "sign needs --secret-key"},
+        UsageCase{{"sign", "--secret-key", "s"}, "sign needs --public-key"},
+        UsageCase{{"verify", "--public-key", "p"}, "verify needs --signature"},
+        UsageCase{{"verify", "--signature", "x"}, "verify needs --public-key"},
+        UsageCase{{"info"}, "info needs a FILE"}, UsageCase{{"info", "a", "b"}, "one FILE"},
+        UsageCase{{"sign", "--secret-key", "s", "--public-key", "p", "stray"}, "unexpected argument 'stray'"},
+        UsageCase{{"sign", "--secret-key"}, "'--secret-key' needs a value"},
+        UsageCase{{"sign", "--secret-key", "--public-key", "p"}, "'--secret-key' needs a value"},
+        UsageCase{{"sign", "--secret-key=", "--public-key", "p"}, "empty value"},
+        UsageCase{{"keygen", "--force=yes", "--public-key", "p", "--secret-key", "s"}, "takes no value"},
+        UsageCase{{"sign", "--in", "a", "--in", "b", "--secret-key", "s", "--public-key", "p"}, "more than once"},
+        UsageCase{{"keygen", "--level", "192", "--public-key", "p", "--secret-key", "s"}, "128 or 256, not '192'"},
+        UsageCase{{"keygen", "--level", "0128", "--public-key", "p", "--secret-key", "s"}, "128 or 256"},
+        UsageCase{{"keygen", "--public-key", "k", "--secret-key", "./k"}, "same file"},
+        UsageCase{{"keygen", "--public-key", "d/../k", "--secret-key", "k"}, "same file"},
+        UsageCase{{"keygen", "--public-key", "-", "--secret-key", "s"}, "not allowed"},
+        UsageCase{{"sign", "--secret-key", "-", "--public-key", "p"}, "only one input"},  // message too
+        UsageCase{{"verify", "--public-key", "p", "--signature", "-", "--in", "-"}, "only one input"},
+        UsageCase{{"sign", "--secret-key", "s", "--public-key", "p", "--in", "m", "--out", "./m"}, "also the input --in"},
+        UsageCase{{"sign", "--secret-key", "s", "--public-key", "p", "--in", "m", "--out", "s"},
+                  "also the input --secret-key"}));
+
+// ---- classify_file ---------------------------------------------------------
+
+class ClassifyFile : public testing::PerLevel {};
+
+TEST_P(ClassifyFile, TellsObjectsApartBySizeAndFirstEntry) {
+    const Level level = static_cast<Level>(P().level);
+    std::vector<std::uint8_t> pk(P().public_key_bytes(), 0x5a);
+    std::fill(pk.begin(), pk.begin() + 4 * P().n, 0);
+    pk[0] = 1;
+    auto info = cli::classify_file(pk);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->kind, ObjectKind::public_key);
+    EXPECT_EQ(info->level, level);
+    EXPECT_EQ(cli::describe(*info), "public key, level " + std::to_string(P().level));
+
+    // Any change to the first entry makes it a signature: the last byte of the
+    // entry, the sign bit of coefficient 0, coefficient 0 itself.
+    for (std::size_t pos : {static_cast<std::size_t>(4 * P().n - 1), std::size_t{3}, std::size_t{0}}) {
+        auto sig = pk;
+        sig[pos] ^= 0x80;
+        info = cli::classify_file(sig);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->kind, ObjectKind::signature) << pos;
+        EXPECT_EQ(info->level, level);
+    }
+    // Bytes behind the first entry do not matter.
+    auto pk2 = pk;
+    pk2[4 * P().n] = 0x01;
+    EXPECT_EQ(cli::classify_file(pk2)->kind, ObjectKind::public_key);
+
+    const std::vector<std::uint8_t> sk(P().secret_key_bytes(), 0);
+    info = cli::classify_file(sk);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(cli::describe(*info), "secret key, level " + std::to_string(P().level));
+
+    // One byte more or fewer matches nothing.
+    for (std::size_t size : {P().public_key_bytes() - 1, P().public_key_bytes() + 1, P().secret_key_bytes() - 1,
+                             P().secret_key_bytes() + 1})
+        EXPECT_FALSE(cli::classify_file(std::vector<std::uint8_t>(size, 0))) << size;
+}
+
+TEST(ClassifyFileSizes, EmptyAndOddSizesMatchNothing) {
+    EXPECT_FALSE(cli::classify_file({}));
+    EXPECT_FALSE(cli::classify_file(std::vector<std::uint8_t>(4, 1)));
+    EXPECT_EQ(cli::largest_object_size(), kParams256.secret_key_bytes());
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, ClassifyFile, ::testing::ValuesIn(testing::kAllParamSets), testing::param_name);
+
+// ---- The executable --------------------------------------------------------
+
+using ByteVec = std::vector<std::uint8_t>;
+
+struct RunResult {
+    int status = -1;  // exit status, or -signal
+    std::string out;
+    std::string err;
+};
+
+struct Io {
+    std::string stdin_path = "/dev/null";
+    std::optional<ByteVec> stdin_pipe;  // fed through a pipe instead
+    std::string stdout_path;            // default: a capture file
+};
+
+ByteVec read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return ByteVec(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string read_text(const std::string& path) {
+    const ByteVec b = read_bytes(path);
+    return std::string(b.begin(), b.end());
+}
+
+void write_bytes(const std::string& path, const ByteVec& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+ByteVec random_bytes(std::size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    ByteVec b(size);
+    for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+    if (size > 2) b[1] = 0;  // binary content: a NUL byte near the front
+    return b;
+}
+
+mode_t file_mode(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+mode_t current_umask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// A fresh directory per test: `work/` for the files under test, captures beside it.
+class Workspace {
+public:
+    Workspace() {
+        std::string templ = (fs::temp_directory_path() / "ringtrap-cli-XXXXXX").string();
+        if (::mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        root_ = templ;
+        fs::create_directory(root_ / "work");
+        // A pipe writer must see EPIPE rather than die when the tool exits early.
+        ::signal(SIGPIPE, SIG_IGN);
+    }
+    ~Workspace() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    std::string path(const std::string& name) const { return (root_ / "work" / name).string(); }
+
+    std::set<std::string> files() const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(root_ / "work")) names.insert(e.path().filename().string());
+        return names;
+    }
+
+    RunResult run(const std::vector<std::string>& args, const Io& io = {}) const {
+        const std::string out_path = io.stdout_path.empty() ? (root_ / "stdout").string() : io.stdout_path;
+        const std::string err_path = (root_ / "stderr").string();
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        int pipe_fds[2] = {-1, -1};
+        if (io.stdin_pipe) {
+            if (::pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
+            posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], STDIN_FILENO);
+            posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+            posix_spawn_file_actions_addclose(&actions, pipe_fds[1]);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, io.stdin_path.c_str(), O_RDONLY, 0);
+        }
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        // The tool gets SIGPIPE back at its default.
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+
+        std::vector<std::string> argv_strings{RINGTRAP_CLI_PATH};
+        argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : argv_strings) argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, RINGTRAP_CLI_PATH, &actions, &attr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+        if (io.stdin_pipe) {
+            ::close(pipe_fds[0]);
+            const ByteVec& data = *io.stdin_pipe;
+            std::size_t done = 0;
+            while (rc == 0 && done < data.size()) {
+                const ssize_t put = ::write(pipe_fds[1], data.data() + done, data.size() - done);
+                if (put < 0 && errno == EINTR) continue;
+                if (put <= 0) break;  // the tool stopped reading
+                done += static_cast<std::size_t>(put);
+            }
+            ::close(pipe_fds[1]);
+        }
+        if (rc != 0) throw std::runtime_error("posix_spawn failed");
+
+        int wstatus = 0;
+        while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+        }
+        RunResult result;
+        result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -WTERMSIG(wstatus);
+        if (io.stdout_path.empty()) result.out = read_text(out_path);
+        result.err = read_text(err_path);
+        return result;
+    }
+
+private:
+    fs::path root_;
+};
+
+// Exit 2, nothing on standard output, one line "ringtrap: ..." containing every
+// expected fragment.
+void expect_error(const RunResult& r, std::initializer_list<std::string> fragments) {
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("ringtrap: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    for (const auto& f : fragments) EXPECT_NE(r.err.find(f), std::string::npos) << "missing '" << f << "' in " << r.err;
+}
+
+class CliRoundTrip : public testing::PerLevel {
+protected:
+    Level level() const { return static_cast<Level>(P().level); }
+    std::string level_arg() const { return std::to_string(P().level); }
+
+    void keygen(const std::string& pk, const std::string& sk) {
+        const RunResult r = ws.run({"keygen", "--level", level_arg(), "--public-key", ws.path(pk), "--secret-key", ws.path(sk)});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+
+    Workspace ws;
+};
+
+TEST_P(CliRoundTrip, KeygenSignVerifyInfoOnFiles) {
+    ASSERT_NO_FATAL_FAILURE(keygen("a.pk", "a.sk"));
+    const Sizes sz = sizes(level());
+    EXPECT_EQ(read_bytes(ws.path("a.pk")).size(), sz.public_key);
+    EXPECT_EQ(read_bytes(ws.path("a.sk")).size(), sz.secret_key);
+    EXPECT_EQ(file_mode(ws.path("a.sk")), 0600 & ~current_umask());
+    EXPECT_EQ(file_mode(ws.path("a.pk")), 0644 & ~current_umask());
+
+    write_bytes(ws.path("msg"), random_bytes(1000, 7));
+    RunResult r = ws.run({"sign", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("a.pk"), "--in",
+                          ws.path("msg"), "--out", ws.path("msg.sig")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_bytes(ws.path("msg.sig")).size(), sz.signature);
+    EXPECT_EQ(file_mode(ws.path("msg.sig")), 0644 & ~current_umask());
+
+    r = ws.run({"verify", "--public-key", ws.path("a.pk"), "--signature", ws.path("msg.sig"), "--in", ws.path("msg")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "valid\n");
+    EXPECT_EQ(r.out, "");
+
+    const std::string lvl = ", level " + level_arg() + "\n";
+    for (const auto& [file, kind] : {std::pair<std::string, std::string>{"a.pk", "public key"},
+                                     {"a.sk", "secret key"}, {"msg.sig", "signature"}}) {
+        r = ws.run({"info", ws.path(file)});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, kind + lvl);
+    }
+    // Nothing but the four files: no temporary file left behind.
+    EXPECT_EQ(ws.files(), (std::set<std::string>{"a.pk", "a.sk", "msg", "msg.sig"}));
+}
+
+TEST_P(CliRoundTrip, TamperedMessageOrSignatureIsInvalid) {
+    ASSERT_NO_FATAL_FAILURE(keygen("a.pk", "a.sk"));
+    ByteVec message = random_bytes(300, 11);
+    write_bytes(ws.path("msg"), message);
+    RunResult r = ws.run({"sign", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("a.pk"), "--in",
+                          ws.path("msg"), "--out", ws.path("sig")});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    message[150] ^= 0x01;
+    write_bytes(ws.path("msg2"), message);
+    r = ws.run({"verify", "--public-key", ws.path("a.pk"), "--signature", ws.path("sig"), "--in", ws.path("msg2")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "invalid\n");
+    EXPECT_EQ(r.out, "");
+
+    // Negate a nonzero coefficient of the first signature entry (sign bit of
+    // its fourth byte): A_0 = 1, so the product moves by twice the coefficient.
+    ByteVec sig = read_bytes(ws.path("sig"));
+    std::size_t j = 0;
+    while (j < static_cast<std::size_t>(P().n) && sig[4 * j] == 0 && sig[4 * j + 1] == 0 && sig[4 * j + 2] == 0 &&
+           (sig[4 * j + 3] & 0x7f) == 0)
+        ++j;
+    ASSERT_LT(j, static_cast<std::size_t>(P().n));
+    sig[4 * j + 3] ^= 0x80;
+    write_bytes(ws.path("sig2"), sig);
+    r = ws.run({"verify", "--public-key", ws.path("a.pk"), "--signature", ws.path("sig2"), "--in", ws.path("msg")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "invalid\n");
+}
+
+TEST_P(CliRoundTrip, StandardInputAndOutputCarryAnyMessage) {
+    ASSERT_NO_FATAL_FAILURE(keygen("a.pk", "a.sk"));
+    // Larger than a pipe's buffer, binary, through a pipe; signature to stdout.
+    const ByteVec message = random_bytes(200000, 3);
+    write_bytes(ws.path("msg"), message);
+    Io io;
+    io.stdin_pipe = message;
+    io.stdout_path = ws.path("piped.sig");
+    RunResult r = ws.run({"sign", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("a.pk")}, io);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_bytes(ws.path("piped.sig")).size(), sizes(level()).signature);
+
+    // Message on standard input as a file, "--in -" spelled out.
+    Io from_file;
+    from_file.stdin_path = ws.path("msg");
+    r = ws.run({"verify", "--public-key", ws.path("a.pk"), "--signature", ws.path("piped.sig"), "--in", "-"}, from_file);
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    // The signature on standard input instead, "--out -" spelled out.
+    Io sig_in;
+    sig_in.stdin_path = ws.path("piped.sig");
+    r = ws.run({"verify", "--public-key", ws.path("a.pk"), "--signature", "-", "--in", ws.path("msg")}, sig_in);
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    // The empty message.
+    r = ws.run({"sign", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("a.pk"), "--out", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    write_bytes(ws.path("empty.sig"), ByteVec(r.out.begin(), r.out.end()));
+    r = ws.run({"verify", "--public-key", ws.path("a.pk"), "--signature", ws.path("empty.sig")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = ws.run({"verify", "--public-key", ws.path("a.pk"), "--signature", ws.path("empty.sig"), "--in", ws.path("msg")});
+    EXPECT_EQ(r.status, 1);
+
+    // info reads standard input too.
+    r = ws.run({"info", "-"}, sig_in);
+    EXPECT_EQ(r.out, "signature, level " + level_arg() + "\n");
+}
+
+TEST_P(CliRoundTrip, KeyPairsThatDoNotBelongTogetherAreRejected) {
+    ASSERT_NO_FATAL_FAILURE(keygen("a.pk", "a.sk"));
+    ASSERT_NO_FATAL_FAILURE(keygen("b.pk", "b.sk"));
+    write_bytes(ws.path("msg"), random_bytes(10, 1));
+    const auto before = ws.files();
+    RunResult r = ws.run({"sign", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("b.pk"), "--in",
+                          ws.path("msg"), "--out", ws.path("sig")});
+    expect_error(r, {ws.path("a.sk"), "does not belong to public key", ws.path("b.pk")});
+    EXPECT_EQ(ws.files(), before);
+
+    // Keys given the wrong way round: named by size, with a hint.
+    r = ws.run({"sign", "--secret-key", ws.path("a.pk"), "--public-key", ws.path("a.sk"), "--in", ws.path("msg")});
+    expect_error(r, {ws.path("a.pk"), "is not the size of a secret key", "looks like a public key, level " + level_arg()});
+
+    // A signature where the public key belongs.
+    r = ws.run({"sign", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("a.pk"), "--in", ws.path("msg"),
+                "--out", ws.path("sig")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = ws.run({"verify", "--public-key", ws.path("sig"), "--signature", ws.path("sig"), "--in", ws.path("msg")});
+    expect_error(r, {ws.path("sig"), "not a valid public key", "looks like a signature"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, CliRoundTrip, ::testing::ValuesIn(testing::kAllParamSets), testing::param_name);
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const RunResult r = ws.run({"keygen", "--public-key", ws.path("a.pk"), "--secret-key", ws.path("a.sk")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        write_bytes(ws.path("msg"), random_bytes(64, 5));
+    }
+    RunResult sign_to(const std::string& out) const {
+        return ws.run({"sign", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("a.pk"), "--in",
+                       ws.path("msg"), "--out", out});
+    }
+    Workspace ws;
+};
+
+TEST_F(Cli, NoArgumentsRunsTheDemonstration) {
+    const RunResult r = ws.run({});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "1");
+}
+
+TEST_F(Cli, HelpAndVersion) {
+    RunResult r = ws.run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* word : {"ringtrap keygen ", "ringtrap sign ", "ringtrap verify ", "ringtrap info ", "into memory"})
+        EXPECT_NE(r.out.find(word), std::string::npos) << word;
+    r = ws.run({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string("ringtrap ") + version() + "\n");
+}
+
+TEST_F(Cli, UsageErrorsExitTwoAndCreateNothing) {
+    const auto before = ws.files();
+    expect_error(ws.run({"sign", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("a.pk"), "--bogus"}),
+                 {"unknown option '--bogus'"});
+    expect_error(ws.run({"verify", "--signature", ws.path("x")}), {"needs --public-key"});
+    expect_error(ws.run({"keygen", "--public-key", ws.path("n.pk"), "--secret-key", ws.path("n.pk")}), {"same file"});
+    expect_error(ws.run({"keygen", "--level", "512", "--public-key", ws.path("n.pk"), "--secret-key", ws.path("n.sk")}),
+                 {"128 or 256"});
+    expect_error(sign_to(ws.path("msg")), {"also the input --in"});
+    EXPECT_EQ(ws.files(), before);
+    EXPECT_EQ(read_bytes(ws.path("msg")).size(), 64u);
+}
+
+TEST_F(Cli, UnreadableOrMisSizedInputsNameTheFile) {
+    const std::string missing = ws.path("missing.pk");
+    expect_error(ws.run({"verify", "--public-key", missing, "--signature", ws.path("a.pk"), "--in", ws.path("msg")}),
+                 {missing, "cannot open", "No such file"});
+    fs::create_directory(ws.path("dir"));
+    expect_error(ws.run({"sign", "--secret-key", ws.path("dir"), "--public-key", ws.path("a.pk")}),
+                 {ws.path("dir"), "cannot read"});
+
+    write_bytes(ws.path("short.sk"), ByteVec(1000, 0));
+    expect_error(ws.run({"sign", "--secret-key", ws.path("short.sk"), "--public-key", ws.path("a.pk")}),
+                 {ws.path("short.sk"), "has 1000 bytes, which is not the size of a secret key"});
+    ByteVec sig = read_bytes(ws.path("a.pk"));
+    sig.pop_back();
+    write_bytes(ws.path("short.sig"), sig);
+    expect_error(ws.run({"verify", "--public-key", ws.path("a.pk"), "--signature", ws.path("short.sig")}),
+                 {ws.path("short.sig"), "has 53247 bytes, which is not the size of a signature"});
+    expect_error(ws.run({"info", ws.path("short.sig")}), {ws.path("short.sig"), "matches no key or signature"});
+    // Far too large: not read in full, still named.
+    write_bytes(ws.path("big"), ByteVec(600000, 1));
+    expect_error(ws.run({"info", ws.path("big")}), {ws.path("big"), "has more than 229376 bytes"});
+}
+
+TEST_F(Cli, ObjectsOfDifferentLevelsAreRejected) {
+    ASSERT_EQ(ws.run({"keygen", "--level", "256", "--public-key", ws.path("b.pk"), "--secret-key", ws.path("b.sk")}).status, 0);
+    expect_error(ws.run({"sign", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("b.pk"), "--in", ws.path("msg")}),
+                 {ws.path("a.sk"), "secret key is level 128 but public key", ws.path("b.pk"), "level 256"});
+    ASSERT_EQ(sign_to(ws.path("a.sig")).status, 0);
+    expect_error(ws.run({"verify", "--public-key", ws.path("b.pk"), "--signature", ws.path("a.sig"), "--in", ws.path("msg")}),
+                 {ws.path("a.sig"), "signature is level 128 but public key", "level 256"});
+}
+
+TEST_F(Cli, KeygenKeepsExistingFilesUnlessForced) {
+    const ByteVec old_pk = read_bytes(ws.path("a.pk"));
+    const ByteVec old_sk = read_bytes(ws.path("a.sk"));
+    // Only one of the two exists: neither may be written.
+    const std::string fresh = ws.path("fresh.sk");
+    expect_error(ws.run({"keygen", "--public-key", ws.path("a.pk"), "--secret-key", fresh}),
+                 {ws.path("a.pk"), "already exists", "--force"});
+    EXPECT_FALSE(fs::exists(fresh));
+    EXPECT_EQ(read_bytes(ws.path("a.pk")), old_pk);
+
+    // --force replaces both; the secret key gets its own mode even over a
+    // readable old file.
+    ::chmod(ws.path("a.sk").c_str(), 0644);
+    const RunResult r = ws.run({"keygen", "--force", "--level", "256", "--public-key", ws.path("a.pk"), "--secret-key",
+                                ws.path("a.sk")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_bytes(ws.path("a.pk")).size(), sizes(Level::L256).public_key);
+    EXPECT_EQ(read_bytes(ws.path("a.sk")).size(), sizes(Level::L256).secret_key);
+    EXPECT_NE(read_bytes(ws.path("a.sk")), old_sk);
+    EXPECT_EQ(file_mode(ws.path("a.sk")), 0600 & ~current_umask());
+    EXPECT_EQ(ws.files(), (std::set<std::string>{"a.pk", "a.sk", "msg"}));
+}
+
+TEST_F(Cli, WriteFailuresLeaveNoFileBehind) {
+    const auto before = ws.files();
+    // The secret key's folder does not exist: the public key must not appear either.
+    expect_error(ws.run({"keygen", "--public-key", ws.path("n.pk"), "--secret-key", ws.path("nowhere/n.sk")}),
+                 {ws.path("nowhere/n.sk"), "cannot write"});
+    expect_error(ws.run({"keygen", "--public-key", ws.path("nowhere/n.pk"), "--secret-key", ws.path("n.sk")}),
+                 {ws.path("nowhere/n.pk"), "cannot write"});
+    expect_error(sign_to(ws.path("nowhere/sig")), {ws.path("nowhere/sig"), "cannot write"});
+    fs::create_directory(ws.path("dir"));
+    expect_error(sign_to(ws.path("dir")), {ws.path("dir"), "directory"});
+    fs::remove(ws.path("dir"));
+    EXPECT_EQ(ws.files(), before);
+
+    // A full device on standard output.
+    Io full;
+    full.stdout_path = "/dev/full";
+    const RunResult r = ws.run({"sign", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("a.pk"), "--in",
+                                ws.path("msg")}, full);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("ringtrap: standard output: write failed"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, SignReplacesAnOldSignatureThroughALink) {
+    write_bytes(ws.path("old.sig"), ByteVec(10, 9));
+    fs::create_symlink(ws.path("old.sig"), ws.path("link.sig"));
+    ASSERT_EQ(sign_to(ws.path("link.sig")).status, 0);
+    EXPECT_TRUE(fs::is_symlink(ws.path("link.sig")));
+    EXPECT_EQ(read_bytes(ws.path("old.sig")).size(), sizes(Level::L128).signature);
+    // Signing over one of the inputs through a link is refused.
+    fs::create_symlink(ws.path("msg"), ws.path("msg.link"));
+    expect_error(sign_to(ws.path("msg.link")), {"is also the input"});
+    EXPECT_EQ(read_bytes(ws.path("msg")).size(), 64u);
+}
+
+}  // namespace
+}  // namespace ringtrap
