@@ -42,7 +42,7 @@ bool sample_gadget(std::int64_t* out, std::int64_t q, std::int64_t u, double sig
 
     // Correlated continuous perturbation: the last value is scaled and then
     // collects halving shares of up to 20 values before it.
-    for (std::size_t i = 0; i < len; ++i) y[i] = generate_Gaussian(0.0, two_sigma);
+    fill_Gaussian(y.data(), len, 0.0, two_sigma);
     y[len - 1] = y[len - 1] * kInvSqrt3;
     const std::int64_t folds = digits - 1 < kMaxFold ? digits - 1 : kMaxFold;
     for (std::int64_t j = 1; j <= folds; ++j)

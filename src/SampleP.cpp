@@ -363,8 +363,7 @@ bool sample_perturbation(const PerturbationKey& key, std::int64_t* p_out, std::i
 
     // Long part G, entry by entry, coefficient by coefficient.
     std::int64_t* G = p_out + 2 * len;
-    const std::int64_t long_count = key.gadget_len * len;
-    for (std::int64_t i = 0; i < long_count; ++i) G[i] = Oracle_1(0.0, key.long_width);
+    fill_Oracle_1(G, static_cast<std::size_t>(key.gadget_len * len), 0.0, key.long_width);
 
     // T1 G and T0 G: each G entry is transformed once and both products are
     // accumulated in the transform domain, with one inverse each.
