@@ -39,5 +39,8 @@ void print_Complex(Complex c);
 // angle constant 3.1415926. Forward (1) reads `real` and writes `cplx`; inverse
 // (-1) reads `cplx` and writes `real`. Any other direction writes nothing.
 void FFT_K(double* real, Complex* cplx, std::int32_t len, std::int32_t direction);
+// As FFT_K for any power-of-two len without reading globals; bitrev is the bit
+// reversal of 0..len-1, or nullptr to derive it.
+void FFT_K(double* real, Complex* cplx, std::int32_t len, std::int32_t direction, const std::int32_t* bitrev);
 
 }  // namespace ringtrap

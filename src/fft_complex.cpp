@@ -12,9 +12,6 @@
 
 namespace ringtrap {
 
-// Declared for callers that must not read the process-wide tables.
-void FFT_K(double* real, Complex* cplx, std::int32_t len, std::int32_t direction, const std::int32_t* bitrev);
-
 namespace {
 
 // The transform's angle constant. It is deliberately the eight-digit value and

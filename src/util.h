@@ -77,5 +77,10 @@ poly_K sub_poly_K(const poly_K& a, const poly_K& b);
 poly_K mul_poly_K(const poly_K& a, const poly_K& b);
 poly_K div_poly_K(const poly_K& a, const poly_K& b);
 poly_K inv_poly_K(const poly_K& a);
+// The same on a parameter set's own tables (no global read), for any
+// power-of-two length. A shorter second operand counts as zero-padded.
+poly_K mul_poly_K(const poly_K& a, const poly_K& b, const ParamSet& p);
+poly_K div_poly_K(const poly_K& a, const poly_K& b, const ParamSet& p);
+poly_K inv_poly_K(const poly_K& a, const ParamSet& p);
 
 }  // namespace ringtrap

@@ -14,12 +14,6 @@
 
 namespace ringtrap {
 
-// Declared for callers that must not read the process-wide tables.
-void FFT_K(double* real, Complex* cplx, std::int32_t len, std::int32_t direction, const std::int32_t* bitrev);
-poly_K mul_poly_K(const poly_K& a, const poly_K& b, const ParamSet& p);
-poly_K div_poly_K(const poly_K& a, const poly_K& b, const ParamSet& p);
-poly_K inv_poly_K(const poly_K& a, const ParamSet& p);
-
 namespace {
 
 bool is_zero(double c) { return c == 0.0; }  // true for -0.0, false for NaN

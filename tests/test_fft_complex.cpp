@@ -13,9 +13,6 @@
 
 namespace ringtrap {
 
-// Variant with an explicit bit-reversal table (nullptr: derived), defined in fft_complex.cpp.
-void FFT_K(double* real, Complex* cplx, std::int32_t len, std::int32_t direction, const std::int32_t* bitrev);
-
 namespace {
 
 constexpr double kP = 3.1415926;  // the transform's angle constant, not pi

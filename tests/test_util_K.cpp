@@ -11,11 +11,6 @@
 
 namespace ringtrap {
 
-// Variants reading no globals, defined in util_K.cpp.
-poly_K mul_poly_K(const poly_K& a, const poly_K& b, const ParamSet& p);
-poly_K div_poly_K(const poly_K& a, const poly_K& b, const ParamSet& p);
-poly_K inv_poly_K(const poly_K& a, const ParamSet& p);
-
 namespace {
 
 poly_K make(std::vector<double> c) {
