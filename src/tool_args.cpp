@@ -14,18 +14,18 @@ namespace {
 
 constexpr std::string_view kTryHelp = " (see 'ringtrap --help')";
 
-struct OptionSpec {
+struct OptionRule {
     std::string_view name;  // with the leading "--"
     bool takes_value;
 };
 
 // The options each subcommand accepts.
-std::span<const OptionSpec> options_of(Action action) {
-    static constexpr OptionSpec keygen[] = {
+std::span<const OptionRule> options_of(Action action) {
+    static constexpr OptionRule keygen[] = {
         {"--level", true}, {"--public-key", true}, {"--secret-key", true}, {"--force", false}};
-    static constexpr OptionSpec sign[] = {
+    static constexpr OptionRule sign[] = {
         {"--secret-key", true}, {"--public-key", true}, {"--in", true}, {"--out", true}};
-    static constexpr OptionSpec verify[] = {{"--public-key", true}, {"--signature", true}, {"--in", true}};
+    static constexpr OptionRule verify[] = {{"--public-key", true}, {"--signature", true}, {"--in", true}};
     switch (action) {
         case Action::keygen: return keygen;
         case Action::sign: return sign;
@@ -172,14 +172,14 @@ ParseResult parse_arguments(std::span<const std::string> args) {
 
         const std::size_t eq = arg.find('=');
         const std::string_view option = std::string_view(arg).substr(0, eq);
-        const auto spec = std::find_if(allowed.begin(), allowed.end(),
-                                       [&](const OptionSpec& o) { return o.name == option; });
-        if (spec == allowed.end()) return usage("unknown option " + in_quotes(option) + " for " + name);
-        if (std::find(seen.begin(), seen.end(), spec->name) != seen.end())
+        const auto rule = std::find_if(allowed.begin(), allowed.end(),
+                                       [&](const OptionRule& o) { return o.name == option; });
+        if (rule == allowed.end()) return usage("unknown option " + in_quotes(option) + " for " + name);
+        if (std::find(seen.begin(), seen.end(), rule->name) != seen.end())
             return usage("option " + in_quotes(option) + " given more than once");
-        seen.push_back(spec->name);
+        seen.push_back(rule->name);
 
-        if (!spec->takes_value) {
+        if (!rule->takes_value) {
             if (eq != std::string::npos) return usage("option " + in_quotes(option) + " takes no value");
             cmd.force = true;  // the only flag
             continue;
