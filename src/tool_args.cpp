@@ -208,8 +208,10 @@ ParseResult parse_arguments(std::span<const std::string> args) {
     } else {
         if (!positional.empty()) return usage("unexpected argument " + in_quotes(positional[0]) + " for " + name);
         if (cmd.action != Action::keygen) {
-            if (cmd.input.empty()) cmd.input = "-";
-            if (cmd.action == Action::sign && cmd.output.empty()) cmd.output = "-";
+            // assign(1, '-') rather than = "-": g++ 12 at -O3 warns falsely
+            // (-Wrestrict) about the copy in the latter.
+            if (cmd.input.empty()) cmd.input.assign(1, '-');
+            if (cmd.action == Action::sign && cmd.output.empty()) cmd.output.assign(1, '-');
         }
     }
 
