@@ -84,6 +84,7 @@ else()
   set(RINGTRAP_PC_LIBS ${_ringtrap_cxx_runtime} ${_ringtrap_sanitize_link})
   set(RINGTRAP_PC_LIBS_PRIVATE "")
 endif()
+list(PREPEND RINGTRAP_PC_LIBS -lringtrap)
 list(JOIN RINGTRAP_PC_LIBS " " RINGTRAP_PC_LIBS)
 list(JOIN RINGTRAP_PC_LIBS_PRIVATE " " RINGTRAP_PC_LIBS_PRIVATE)
 
