@@ -91,10 +91,15 @@ TEST_P(Load, ResidentMemoryStaysFlat) {
             }
         }
         if (!ok) ++failures;
-        if (i + 1 == kWarmUp) baseline = peak = resident_bytes();
-        if (i >= kWarmUp && i % 50 == 0) peak = std::max(peak, resident_bytes());
+        // Sample after whole rounds of the three paths only: the one-shot and
+        // byte-interface paths map and unmap large scratch blocks, so
+        // mid-round readings differ by a few hundred KiB without any growth.
+        if (i % 3 == 2 && i >= kWarmUp) {
+            const long now = resident_bytes();
+            if (baseline == 0) baseline = now;
+            peak = std::max(peak, now);
+        }
     }
-    peak = std::max(peak, resident_bytes());
     EXPECT_EQ(failures, 0) << "signatures that did not verify";
     EXPECT_LE(peak - baseline, kSlackBytes) << count << " messages: resident memory grew from " << baseline
                                             << " to " << peak << " bytes after the first " << kWarmUp;
