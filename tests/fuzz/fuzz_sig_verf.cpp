@@ -1,0 +1,85 @@
+// sig_verf, the byte interface's verifier, on hostile public keys, signatures
+// and messages at both levels.
+//
+// Input: byte 0 holds flags (bit 0: level 256; bit 1: edited form; bit 2, edited
+// form only: the rest of the input replaces the message), then 3 bytes of
+// signature length (not consulted by sig_verf, so any value). Then either
+//   raw form:    public key, signature, message, one after the other; the key and
+//                the signature are cut or zero-padded to full size, as the byte
+//                interface reads full-size buffers;
+//   edited form: one byte of edit count, then edits (3-byte position, XOR mask)
+//                applied to the reference public key and signature.
+//
+// Checks: the answer is 0 or 1; the C++ API and the in-memory Verify give the
+// same answer (the C++ API reports a malformed key as an error, which the byte
+// interface answers with 0); in the edited form a signature is accepted only
+// when key and message are untouched and every signature coefficient is
+// congruent to the original one.
+#include <cstdint>
+#include <vector>
+
+#include "BasicScheme.h"
+#include "fuzz_support.h"
+#include "scheme_core.h"
+#include "sig_api.h"
+#include "util.h"
+
+using namespace ringtrap;
+using namespace ringtrap::fuzz;
+
+namespace {
+
+mat_poly_R row_of(const Bytes& bytes, const ParamSet& p) {
+    std::vector<std::int64_t> c(bytes.size() / 4);
+    decode_coeffs(bytes.data(), c.size(), c.data());
+    return core::make_row(c.data(), p.k + 2, p.n);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Input in(data, size);
+    const std::uint8_t flags = in.byte();
+    const Level level = (flags & 1) ? Level::L256 : Level::L128;
+    const ParamSet& p = params_of(level);
+    const std::uint64_t siglen = in.u24();
+    const bool edited = (flags & 2) != 0;
+    const Reference& ref = reference(level);
+
+    Bytes pk, sig, msg;
+    if (edited) {
+        pk = ref.pair.public_key;
+        sig = ref.sig;
+        apply_edits(in, in.byte(), pk, sig);
+        msg = (flags & 4) ? to_bytes(in.rest()) : ref.msg;
+    } else {
+        pk = fitted(in.take(p.public_key_bytes()), p.public_key_bytes());
+        sig = fitted(in.take(p.signature_bytes()), p.signature_bytes());
+        msg = to_bytes(in.rest());
+    }
+
+    if (sig_signature_bytes() != p.signature_bytes()) check(sig_select_level(p.level) == 0, "sig_select_level");
+    const std::int32_t got = sig_verf(pk.data(), sig.data(), siglen, data_or_null(msg), msg.size());
+    check(got == 0 || got == 1, "sig_verf answers 0 or 1");
+
+    bool well_formed = true;
+    try {
+        check(verify(pk, sig, msg) == (got == 1), "the C++ API agrees with sig_verf");
+    } catch (const Error& e) {
+        check(e.code() == Errc::malformed_public_key, "only a malformed key is an error at full sizes");
+        check(got == 0, "sig_verf rejects under a malformed key");
+        well_formed = false;
+    }
+    if (well_formed)
+        check(Verify(row_of(pk, p), row_of(sig, p), data_or_null(msg), msg.size()) == got,
+              "the in-memory Verify agrees with sig_verf");
+
+    if (edited && got == 1) {
+        check(pk == ref.pair.public_key, "accepted under an edited key");
+        check(msg == ref.msg, "accepted for another message");
+        for (std::size_t i = 0; i < sig.size(); i += 4)
+            check(centred_mod(decode_coeff(sig.data() + i) - decode_coeff(ref.sig.data() + i), p.q) == 0,
+                  "accepted a signature that is not the original modulo q");
+    }
+    return 0;
+}
