@@ -32,13 +32,6 @@ std::int32_t to_mont_centred(std::int64_t x, std::int64_t q) {
     return static_cast<std::int32_t>(m > q / 2 ? m - q : m);
 }
 
-// Maps (-2q, 2q) to (-q, q) without branches.
-inline std::int32_t fold(std::int32_t x, std::int32_t q) noexcept {
-    x -= q & -static_cast<std::int32_t>(x >= q);
-    x += q & -static_cast<std::int32_t>(x <= -q);
-    return x;
-}
-
 }  // namespace
 
 NttTables::NttTables(std::int64_t q_, int log_n_, std::int64_t psi) {
@@ -73,6 +66,73 @@ NttTables::NttTables(std::int64_t q_, int log_n_, std::int64_t psi) {
     inv_scale = to_mont_centred(ninv, q_);                      // n^-1 R
     inv_scale_mont = to_mont_centred(mulmod(ninv, rmod, q_), q_);  // n^-1 R^2
     r2 = to_mont_centred(rmod, q_);                             // R^2
+    r_mod = static_cast<std::int32_t>(rmod > q_ / 2 ? rmod - q_ : rmod);  // R
+
+    const auto times_qinv = [this](std::int32_t z) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(z) * qinv);
+    };
+    zetas_qinv.resize(zetas.size());
+    zetas_inv_qinv.resize(zetas.size());
+    for (std::size_t i = 0; i < zetas.size(); ++i) {
+        zetas_qinv[i] = times_qinv(zetas[i]);
+        zetas_inv_qinv[i] = times_qinv(zetas_inv[i]);
+    }
+
+    // Reduction schedule. A forward layer adds a value in (-q, q) to each
+    // coefficient (bound b q becomes (b + 1) q); an inverse layer adds two
+    // coefficients (b q becomes 2 b q). Reduce to (-q, q) just before a layer
+    // whose result might not fit a signed 32-bit integer.
+    constexpr std::int64_t kLimit = std::int64_t{1} << 31;
+    lazy = 2 * q_ < kLimit;
+    if (lazy) {
+        std::int64_t bound = 1;
+        for (int layer = 0; layer < log_n; ++layer) {
+            if ((bound + 1) * q_ >= kLimit) {
+                fwd_reduce_before |= std::uint32_t{1} << layer;
+                bound = 1;
+            }
+            bound += 1;
+        }
+        fwd_reduce_after = bound > 1;
+        bound = 1;
+        for (int layer = 0; layer < log_n; ++layer) {
+            if (2 * bound * q_ >= kLimit) {
+                inv_reduce_before |= std::uint32_t{1} << layer;
+                bound = 1;
+            }
+            bound *= 2;
+        }
+    }
+
+    // Per-lane twiddles of the three shortest spans, for groups of 16
+    // coefficients held as two vectors of 8 (see ntt_avx2.cpp for the lane
+    // order each span's shuffle produces).
+    if (n >= 16) {
+        static constexpr int kLaneBlock[3][8] = {
+            {0, 0, 0, 0, 1, 1, 1, 1},  // span 4: blocks of 8, two per group
+            {0, 0, 2, 2, 1, 1, 3, 3},  // span 2: blocks of 4, four per group
+            {0, 4, 1, 5, 2, 6, 3, 7},  // span 1: blocks of 2, eight per group
+        };
+        const std::size_t half = static_cast<std::size_t>(n) / 2;
+        lane_zetas.resize(3 * half);
+        lane_zetas_qinv.resize(3 * half);
+        lane_zetas_inv.resize(3 * half);
+        lane_zetas_inv_qinv.resize(3 * half);
+        for (int span = 0; span < 3; ++span) {
+            const std::int32_t blocks = n / (8 >> span);     // blocks in this layer
+            const std::int32_t per_group = 2 << span;        // blocks per 16 coefficients
+            for (std::int32_t g = 0; g < n / 16; ++g) {
+                for (int lane = 0; lane < 8; ++lane) {
+                    const auto idx = static_cast<std::size_t>(blocks + g * per_group + kLaneBlock[span][lane]);
+                    const std::size_t dst = static_cast<std::size_t>(span) * half + static_cast<std::size_t>(g) * 8 + static_cast<std::size_t>(lane);
+                    lane_zetas[dst] = zetas[idx];
+                    lane_zetas_qinv[dst] = zetas_qinv[idx];
+                    lane_zetas_inv[dst] = zetas_inv[idx];
+                    lane_zetas_inv_qinv[dst] = zetas_inv_qinv[idx];
+                }
+            }
+        }
+    }
 }
 
 const NttTables& ntt_tables(const ParamSet& p) {
@@ -81,57 +141,182 @@ const NttTables& ntt_tables(const ParamSet& p) {
     return p.level == 256 ? t256 : t128;
 }
 
-void ntt_forward(const NttTables& t, std::int32_t* a) noexcept {
-    const std::int32_t q = t.q;
-    const std::uint32_t qinv = t.qinv;
-    const std::int32_t nn = t.n;
+namespace {
+
+// Every coefficient to (-q, q): the Montgomery product with R mod q.
+void reduce_all(const NttTables& t, std::int32_t* a) noexcept {
+    for (std::int32_t j = 0; j < t.n; ++j) a[j] = montmul(a[j], t.r_mod, t.q, t.qinv);
+}
+
+// Sum of two values in (-q, q) for q up to 2^31, back to (-q, q) in 64 bits.
+inline std::int32_t add_wide(std::int64_t u, std::int64_t v, std::int32_t q) noexcept {
+    return static_cast<std::int32_t>((u + v) % q);
+}
+
+// The transforms for moduli of 2^30 and more, where no sum may be left
+// unreduced; every step is reduced at once.
+void forward_wide(const NttTables& t, std::int32_t* a) noexcept {
     std::int32_t idx = 0;
-    for (std::int32_t len = nn / 2; len > 0; len >>= 1) {
-        for (std::int32_t start = 0; start < nn; start += 2 * len) {
+    for (std::int32_t len = t.n / 2; len > 0; len >>= 1) {
+        for (std::int32_t start = 0; start < t.n; start += 2 * len) {
             const std::int32_t z = t.zetas[static_cast<std::size_t>(++idx)];
-            std::int32_t* lo = a + start;
-            std::int32_t* hi = a + start + len;
-            for (std::int32_t j = 0; j < len; ++j) {
-                const std::int32_t v = montmul(z, hi[j], q, qinv);
-                const std::int32_t u = lo[j];
-                hi[j] = fold(u - v, q);
-                lo[j] = fold(u + v, q);
+            for (std::int32_t j = start; j < start + len; ++j) {
+                const std::int32_t v = montmul(z, a[j + len], t.q, t.qinv);
+                const std::int32_t u = a[j];
+                a[j + len] = add_wide(u, -static_cast<std::int64_t>(v), t.q);
+                a[j] = add_wide(u, v, t.q);
             }
         }
     }
 }
 
-void ntt_inverse(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept {
-    const std::int32_t q = t.q;
-    const std::uint32_t qinv = t.qinv;
-    const std::int32_t nn = t.n;
-    for (std::int32_t len = 1; len < nn; len <<= 1) {
-        const std::int32_t base = nn / (2 * len);
-        for (std::int32_t start = 0; start < nn; start += 2 * len) {
+void inverse_wide(const NttTables& t, std::int32_t* a) noexcept {
+    for (std::int32_t len = 1; len < t.n; len <<= 1) {
+        const std::int32_t base = t.n / (2 * len);
+        for (std::int32_t start = 0; start < t.n; start += 2 * len) {
             const std::int32_t z = t.zetas_inv[static_cast<std::size_t>(base + start / (2 * len))];
+            for (std::int32_t j = start; j < start + len; ++j) {
+                const std::int32_t u = a[j];
+                const std::int32_t v = a[j + len];
+                a[j] = add_wide(u, v, t.q);
+                a[j + len] = montmul(z, add_wide(u, -static_cast<std::int64_t>(v), t.q), t.q, t.qinv);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+// Cooley-Tukey layers from the longest span down. The twiddle product lies in
+// (-q, q) whatever the size of its input, so each layer widens the bound by q;
+// the schedule in the tables says when to reduce.
+void ntt_forward_portable(const NttTables& t, std::int32_t* a) noexcept {
+    if (!t.lazy) {
+        forward_wide(t, a);
+        return;
+    }
+    const std::int32_t q = t.q;
+    const std::int32_t nn = t.n;
+    std::int32_t idx = 0;
+    int layer = 0;
+    for (std::int32_t len = nn / 2; len > 0; len >>= 1, ++layer) {
+        if ((t.fwd_reduce_before >> layer) & 1u) reduce_all(t, a);
+        for (std::int32_t start = 0; start < nn; start += 2 * len) {
+            ++idx;
+            const std::int32_t z = t.zetas[static_cast<std::size_t>(idx)];
+            const std::int32_t zq = t.zetas_qinv[static_cast<std::size_t>(idx)];
             std::int32_t* lo = a + start;
             std::int32_t* hi = a + start + len;
             for (std::int32_t j = 0; j < len; ++j) {
+                const std::int32_t v = montmul_pre(hi[j], z, zq, q);
                 const std::int32_t u = lo[j];
-                const std::int32_t v = hi[j];
-                lo[j] = fold(u + v, q);
-                hi[j] = montmul(z, u - v, q, qinv);
+                hi[j] = u - v;
+                lo[j] = u + v;
+            }
+        }
+    }
+    if (t.fwd_reduce_after) reduce_all(t, a);
+}
+
+// Gentleman-Sande layers from the shortest span up; sums double the bound,
+// differences go through a twiddle and come back to (-q, q). The final scaling
+// by n^-1 reduces everything.
+void ntt_inverse_portable(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept {
+    const std::int32_t q = t.q;
+    const std::int32_t nn = t.n;
+    if (!t.lazy) {
+        inverse_wide(t, a);
+    } else {
+        int layer = 0;
+        for (std::int32_t len = 1; len < nn; len <<= 1, ++layer) {
+            if ((t.inv_reduce_before >> layer) & 1u) reduce_all(t, a);
+            const std::int32_t base = nn / (2 * len);
+            for (std::int32_t start = 0; start < nn; start += 2 * len) {
+                const auto idx = static_cast<std::size_t>(base + start / (2 * len));
+                const std::int32_t z = t.zetas_inv[idx];
+                const std::int32_t zq = t.zetas_inv_qinv[idx];
+                std::int32_t* lo = a + start;
+                std::int32_t* hi = a + start + len;
+                for (std::int32_t j = 0; j < len; ++j) {
+                    const std::int32_t u = lo[j];
+                    const std::int32_t v = hi[j];
+                    lo[j] = u + v;
+                    hi[j] = montmul_pre(u - v, z, zq, q);
+                }
             }
         }
     }
     const std::int32_t f = after_montmul ? t.inv_scale_mont : t.inv_scale;
-    for (std::int32_t j = 0; j < nn; ++j) a[j] = montmul(f, a[j], q, qinv);
+    for (std::int32_t j = 0; j < nn; ++j) a[j] = montmul(f, a[j], q, t.qinv);
 }
 
-void ntt_pointwise(const NttTables& t, std::int32_t* out, const std::int32_t* a, const std::int32_t* b) noexcept {
+void ntt_pointwise_portable(const NttTables& t, std::int32_t* out, const std::int32_t* a, const std::int32_t* b) noexcept {
     for (std::int32_t i = 0; i < t.n; ++i) out[i] = montmul(a[i], b[i], t.q, t.qinv);
 }
 
+void ntt_pointwise_acc_portable(const NttTables& t, std::int32_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept {
+    const std::int64_t q = t.q;
+    for (std::int32_t i = 0; i < t.n; ++i) {
+        // In 64 bits, so that moduli up to 2^31 cannot overflow the sum.
+        std::int64_t x = std::int64_t{acc[i]} + montmul(a[i], b[i], t.q, t.qinv);
+        x -= q & -static_cast<std::int64_t>(x >= q);
+        x += q & -static_cast<std::int64_t>(x <= -q);
+        acc[i] = static_cast<std::int32_t>(x);
+    }
+}
+
+#if !(defined(__x86_64__) || defined(__i386__))
+bool ntt_have_avx2() noexcept { return false; }
+void ntt_forward_avx2(const NttTables& t, std::int32_t* a) noexcept { ntt_forward_portable(t, a); }
+void ntt_inverse_avx2(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept {
+    ntt_inverse_portable(t, a, after_montmul);
+}
+void ntt_pointwise_avx2(const NttTables& t, std::int32_t* out, const std::int32_t* a, const std::int32_t* b) noexcept {
+    ntt_pointwise_portable(t, out, a, b);
+}
+void ntt_pointwise_acc_avx2(const NttTables& t, std::int32_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept {
+    ntt_pointwise_acc_portable(t, acc, a, b);
+}
+#endif
+
+void ntt_forward(const NttTables& t, std::int32_t* a) noexcept {
+    if (ntt_have_avx2())
+        ntt_forward_avx2(t, a);
+    else
+        ntt_forward_portable(t, a);
+}
+
+void ntt_inverse(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept {
+    if (ntt_have_avx2())
+        ntt_inverse_avx2(t, a, after_montmul);
+    else
+        ntt_inverse_portable(t, a, after_montmul);
+}
+
+void ntt_pointwise(const NttTables& t, std::int32_t* out, const std::int32_t* a, const std::int32_t* b) noexcept {
+    if (ntt_have_avx2())
+        ntt_pointwise_avx2(t, out, a, b);
+    else
+        ntt_pointwise_portable(t, out, a, b);
+}
+
 void ntt_pointwise_acc(const NttTables& t, std::int32_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept {
-    for (std::int32_t i = 0; i < t.n; ++i) acc[i] = fold(acc[i] + montmul(a[i], b[i], t.q, t.qinv), t.q);
+    if (ntt_have_avx2())
+        ntt_pointwise_acc_avx2(t, acc, a, b);
+    else
+        ntt_pointwise_acc_portable(t, acc, a, b);
 }
 
 void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept {
+    // Most inputs (trapdoor rows, samples, centred residues) already lie in
+    // (-q, q): check that in one branch-free pass and skip the divisions.
+    const std::int64_t q = t.q;
+    bool small = true;
+    for (std::int32_t i = 0; i < t.n; ++i) small &= (src[i] > -q) & (src[i] < q);
+    if (small) {
+        for (std::int32_t i = 0; i < t.n; ++i) dst[i] = static_cast<std::int32_t>(src[i]);
+        return;
+    }
     for (std::int32_t i = 0; i < t.n; ++i) dst[i] = reduce64(src[i], t.q);
 }
 

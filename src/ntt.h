@@ -26,9 +26,29 @@ struct NttTables {
     std::int32_t inv_scale = 0;            // n^-1 * R mod q  (inverse of a plain forward)
     std::int32_t inv_scale_mont = 0;       // n^-1 * R^2 mod q (inverse after Montgomery products)
     std::int32_t r2 = 0;                   // R^2 mod q: to_mont(x) = montmul(x, r2)
+    std::int32_t r_mod = 0;                // R mod q, centred: montmul(x, r_mod) = x mod q in (-q, q)
     std::vector<std::int32_t> zetas;       // zetas[i] = psi^brv(i) * R mod q, centred
     std::vector<std::int32_t> zetas_inv;   // inverse of zetas[i], times R, centred
     std::vector<std::int32_t> brv;         // bit reversal of log_n bits
+
+    // Lazy reduction: sums are left unreduced while they provably fit 32 bits.
+    // Bit j of a mask asks for a full reduction to (-q, q) before layer j
+    // (forward layers counted from the longest span, inverse from the
+    // shortest). `lazy` is false for q >= 2^30, where even one unreduced sum
+    // may not fit; such tables take the 64-bit route.
+    bool lazy = false;
+    std::uint32_t fwd_reduce_before = 0;
+    bool fwd_reduce_after = false;
+    std::uint32_t inv_reduce_before = 0;
+
+    // Montgomery twiddles with their products by qinv precomputed
+    // (zq = z * qinv mod 2^32 saves one multiplication per butterfly).
+    std::vector<std::int32_t> zetas_qinv, zetas_inv_qinv;
+    // The three shortest spans (4, 2, 1) as the vectorised path consumes
+    // them: per group of 16 coefficients, one zeta per lane. Layer s of the
+    // forward table starts at s * n / 2. Empty for n < 16.
+    std::vector<std::int32_t> lane_zetas, lane_zetas_qinv;
+    std::vector<std::int32_t> lane_zetas_inv, lane_zetas_inv_qinv;
 
     // psi must be a primitive 2n-th root of unity mod q; q odd, 2 < q < 2^31.
     NttTables(std::int64_t q_, int log_n_, std::int64_t psi);
@@ -67,6 +87,7 @@ void ntt_forward(const NttTables& t, std::int32_t* a) noexcept;
 void ntt_inverse(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept;
 
 // out[i] = a[i] * b[i] * 2^-32 mod q (pair with ntt_inverse(..., true)).
+// Inputs in (-q, q); out may alias a or b.
 void ntt_pointwise(const NttTables& t, std::int32_t* out, const std::int32_t* a, const std::int32_t* b) noexcept;
 // acc[i] = acc[i] + a[i] * b[i] * 2^-32, reduced back into (-q, q).
 void ntt_pointwise_acc(const NttTables& t, std::int32_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept;
@@ -74,6 +95,27 @@ void ntt_pointwise_acc(const NttTables& t, std::int32_t* acc, const std::int32_t
 // Loads n 64-bit coefficients (any values) into (-q, q); stores centred values.
 void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept;
 void ntt_store_centred(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept;
+
+// The two implementations behind the calls above, which pick the vectorised
+// one when the processor has AVX2. Both give bit-identical results; the
+// portable one is the reference. The _avx2 functions may be called only when
+// ntt_have_avx2() (otherwise they run the portable code).
+bool ntt_have_avx2() noexcept;
+void ntt_forward_portable(const NttTables& t, std::int32_t* a) noexcept;
+void ntt_inverse_portable(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept;
+void ntt_pointwise_portable(const NttTables& t, std::int32_t* out, const std::int32_t* a, const std::int32_t* b) noexcept;
+void ntt_pointwise_acc_portable(const NttTables& t, std::int32_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept;
+void ntt_forward_avx2(const NttTables& t, std::int32_t* a) noexcept;
+void ntt_inverse_avx2(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept;
+void ntt_pointwise_avx2(const NttTables& t, std::int32_t* out, const std::int32_t* a, const std::int32_t* b) noexcept;
+void ntt_pointwise_acc_avx2(const NttTables& t, std::int32_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept;
+
+// Montgomery product with a precomputed zq = z * qinv mod 2^32: the value of
+// montmul(x, z, q, qinv), one multiplication fewer. |x| < 2^31, |z| <= q/2.
+inline std::int32_t montmul_pre(std::int32_t x, std::int32_t z, std::int32_t zq, std::int32_t q) noexcept {
+    const std::int32_t t = static_cast<std::int32_t>(static_cast<std::uint32_t>(x) * static_cast<std::uint32_t>(zq));
+    return static_cast<std::int32_t>((static_cast<std::int64_t>(x) * z - static_cast<std::int64_t>(t) * q) >> 32);
+}
 
 }  // namespace ringtrap
 

@@ -1,0 +1,236 @@
+// The number-theoretic transform with AVX2: eight 32-bit coefficients per
+// vector, the same butterflies, twiddles and reduction schedule as the
+// portable code in ntt.cpp, hence bit-identical results.
+//
+// Spans of 8 and more pair whole vectors. The three shortest spans (4, 2, 1)
+// work on groups of 16 coefficients held in two vectors A and B: a shuffle
+// gathers the low halves of all butterflies of the group into one vector and
+// the high halves into another, the butterflies run lane by lane with one
+// twiddle per lane (NttTables::lane_zetas), and the inverse shuffle puts the
+// coefficients back. With A = a0..a7 and B = b0..b7 the lanes of the low
+// vector are
+//   span 4: a0 a1 a2 a3 b0 b1 b2 b3   (permute2x128)
+//   span 2: a0 a1 b0 b1 a4 a5 b4 b5   (unpack of 64-bit halves)
+//   span 1: a0 b0 a2 b2 a4 b4 a6 b6   (32-bit blend with shifts)
+// and the high vector holds the partner of each lane.
+#include "ntt.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+namespace ringtrap {
+namespace {
+
+struct Consts {
+    __m256i q, qinv, r_mod, r_modq;
+};
+
+// x * z * 2^-32 mod q in (-q, q), lane by lane, given zq = z * qinv mod 2^32.
+// Even and odd lanes take separate 32 x 32 -> 64-bit products; the low halves
+// of x z and t q agree, so the high halves differ by exactly the result.
+__attribute__((target("avx2"))) inline __m256i montmul_v(__m256i x, __m256i z, __m256i zq, __m256i q) noexcept {
+    const __m256i t = _mm256_mullo_epi32(x, zq);
+    const __m256i pe = _mm256_mul_epi32(x, z);
+    const __m256i po = _mm256_mul_epi32(_mm256_srli_epi64(x, 32), _mm256_srli_epi64(z, 32));
+    const __m256i te = _mm256_mul_epi32(t, q);
+    const __m256i to = _mm256_mul_epi32(_mm256_srli_epi64(t, 32), q);
+    const __m256i re = _mm256_srli_epi64(_mm256_sub_epi64(pe, te), 32);
+    const __m256i ro = _mm256_sub_epi64(po, to);
+    return _mm256_blend_epi32(re, ro, 0xAA);
+}
+
+// Both factors variable (pointwise products).
+__attribute__((target("avx2"))) inline __m256i montmul_vv(__m256i x, __m256i y, __m256i q, __m256i qinv) noexcept {
+    return montmul_v(x, y, _mm256_mullo_epi32(y, qinv), q);
+}
+
+__attribute__((target("avx2"))) inline __m256i load(const std::int32_t* p) noexcept {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+__attribute__((target("avx2"))) inline void store(std::int32_t* p, __m256i v) noexcept {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+__attribute__((target("avx2"))) Consts consts_of(const NttTables& t) noexcept {
+    const std::int32_t rq = static_cast<std::int32_t>(static_cast<std::uint32_t>(t.r_mod) * t.qinv);
+    return Consts{_mm256_set1_epi32(t.q), _mm256_set1_epi32(static_cast<std::int32_t>(t.qinv)),
+                  _mm256_set1_epi32(t.r_mod), _mm256_set1_epi32(rq)};
+}
+
+__attribute__((target("avx2"))) inline __m256i reduce_v(__m256i x, const Consts& c) noexcept {
+    return montmul_v(x, c.r_mod, c.r_modq, c.q);
+}
+
+__attribute__((target("avx2"))) void reduce_all_v(const NttTables& t, std::int32_t* a, const Consts& c) noexcept {
+    for (std::int32_t j = 0; j < t.n; j += 8) store(a + j, reduce_v(load(a + j), c));
+}
+
+// Shuffles of a group (A, B) into (low, high) halves of its butterflies and
+// back, for span 4, 2 and 1.
+__attribute__((target("avx2"))) inline void split(int span, __m256i a, __m256i b, __m256i& lo, __m256i& hi) noexcept {
+    if (span == 0) {
+        lo = _mm256_permute2x128_si256(a, b, 0x20);
+        hi = _mm256_permute2x128_si256(a, b, 0x31);
+    } else if (span == 1) {
+        lo = _mm256_unpacklo_epi64(a, b);
+        hi = _mm256_unpackhi_epi64(a, b);
+    } else {
+        lo = _mm256_blend_epi32(a, _mm256_slli_epi64(b, 32), 0xAA);
+        hi = _mm256_blend_epi32(_mm256_srli_epi64(a, 32), b, 0xAA);
+    }
+}
+
+__attribute__((target("avx2"))) inline void join(int span, __m256i lo, __m256i hi, __m256i& a, __m256i& b) noexcept {
+    if (span == 0) {
+        a = _mm256_permute2x128_si256(lo, hi, 0x20);
+        b = _mm256_permute2x128_si256(lo, hi, 0x31);
+    } else if (span == 1) {
+        a = _mm256_unpacklo_epi64(lo, hi);
+        b = _mm256_unpackhi_epi64(lo, hi);
+    } else {
+        a = _mm256_blend_epi32(lo, _mm256_slli_epi64(hi, 32), 0xAA);
+        b = _mm256_blend_epi32(_mm256_srli_epi64(lo, 32), hi, 0xAA);
+    }
+}
+
+}  // namespace
+
+bool ntt_have_avx2() noexcept {
+    static const bool ok = __builtin_cpu_supports("avx2");
+    return ok;
+}
+
+__attribute__((target("avx2"))) void ntt_forward_avx2(const NttTables& t, std::int32_t* a) noexcept {
+    if (!ntt_have_avx2() || !t.lazy || t.n < 16) {
+        ntt_forward_portable(t, a);
+        return;
+    }
+    const Consts c = consts_of(t);
+    const std::int32_t nn = t.n;
+    std::int32_t idx = 0;
+    int layer = 0;
+    for (std::int32_t len = nn / 2; len >= 8; len >>= 1, ++layer) {
+        if ((t.fwd_reduce_before >> layer) & 1u) reduce_all_v(t, a, c);
+        for (std::int32_t start = 0; start < nn; start += 2 * len) {
+            ++idx;
+            const __m256i z = _mm256_set1_epi32(t.zetas[static_cast<std::size_t>(idx)]);
+            const __m256i zq = _mm256_set1_epi32(t.zetas_qinv[static_cast<std::size_t>(idx)]);
+            for (std::int32_t j = start; j < start + len; j += 8) {
+                const __m256i v = montmul_v(load(a + j + len), z, zq, c.q);
+                const __m256i u = load(a + j);
+                store(a + j + len, _mm256_sub_epi32(u, v));
+                store(a + j, _mm256_add_epi32(u, v));
+            }
+        }
+    }
+    // Spans 4, 2, 1 on each group of 16 while it sits in registers.
+    const bool reduce_first[3] = {((t.fwd_reduce_before >> layer) & 1u) != 0,
+                                  ((t.fwd_reduce_before >> (layer + 1)) & 1u) != 0,
+                                  ((t.fwd_reduce_before >> (layer + 2)) & 1u) != 0};
+    const std::size_t half = static_cast<std::size_t>(nn) / 2;
+    for (std::int32_t g = 0; g < nn / 16; ++g) {
+        __m256i va = load(a + 16 * g);
+        __m256i vb = load(a + 16 * g + 8);
+        for (int span = 0; span < 3; ++span) {
+            if (reduce_first[span]) {
+                va = reduce_v(va, c);
+                vb = reduce_v(vb, c);
+            }
+            const std::size_t off = static_cast<std::size_t>(span) * half + static_cast<std::size_t>(g) * 8;
+            __m256i lo, hi;
+            split(span, va, vb, lo, hi);
+            const __m256i v = montmul_v(hi, load(t.lane_zetas.data() + off), load(t.lane_zetas_qinv.data() + off), c.q);
+            join(span, _mm256_add_epi32(lo, v), _mm256_sub_epi32(lo, v), va, vb);
+        }
+        if (t.fwd_reduce_after) {
+            va = reduce_v(va, c);
+            vb = reduce_v(vb, c);
+        }
+        store(a + 16 * g, va);
+        store(a + 16 * g + 8, vb);
+    }
+}
+
+__attribute__((target("avx2"))) void ntt_inverse_avx2(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept {
+    if (!ntt_have_avx2() || !t.lazy || t.n < 16) {
+        ntt_inverse_portable(t, a, after_montmul);
+        return;
+    }
+    const Consts c = consts_of(t);
+    const std::int32_t nn = t.n;
+    const std::size_t half = static_cast<std::size_t>(nn) / 2;
+    // Spans 1, 2, 4 on each group of 16 (layers 0, 1, 2).
+    for (std::int32_t g = 0; g < nn / 16; ++g) {
+        __m256i va = load(a + 16 * g);
+        __m256i vb = load(a + 16 * g + 8);
+        for (int span = 2; span >= 0; --span) {
+            if ((t.inv_reduce_before >> (2 - span)) & 1u) {
+                va = reduce_v(va, c);
+                vb = reduce_v(vb, c);
+            }
+            const std::size_t off = static_cast<std::size_t>(span) * half + static_cast<std::size_t>(g) * 8;
+            __m256i lo, hi;
+            split(span, va, vb, lo, hi);
+            const __m256i sum = _mm256_add_epi32(lo, hi);
+            const __m256i diff = montmul_v(_mm256_sub_epi32(lo, hi), load(t.lane_zetas_inv.data() + off),
+                                           load(t.lane_zetas_inv_qinv.data() + off), c.q);
+            join(span, sum, diff, va, vb);
+        }
+        store(a + 16 * g, va);
+        store(a + 16 * g + 8, vb);
+    }
+    int layer = 3;
+    for (std::int32_t len = 8; len < nn; len <<= 1, ++layer) {
+        if ((t.inv_reduce_before >> layer) & 1u) reduce_all_v(t, a, c);
+        const std::int32_t base = nn / (2 * len);
+        for (std::int32_t start = 0; start < nn; start += 2 * len) {
+            const auto idx = static_cast<std::size_t>(base + start / (2 * len));
+            const __m256i z = _mm256_set1_epi32(t.zetas_inv[idx]);
+            const __m256i zq = _mm256_set1_epi32(t.zetas_inv_qinv[idx]);
+            for (std::int32_t j = start; j < start + len; j += 8) {
+                const __m256i u = load(a + j);
+                const __m256i v = load(a + j + len);
+                store(a + j, _mm256_add_epi32(u, v));
+                store(a + j + len, montmul_v(_mm256_sub_epi32(u, v), z, zq, c.q));
+            }
+        }
+    }
+    const std::int32_t f = after_montmul ? t.inv_scale_mont : t.inv_scale;
+    const __m256i vf = _mm256_set1_epi32(f);
+    const __m256i vfq = _mm256_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(f) * t.qinv));
+    for (std::int32_t j = 0; j < nn; j += 8) store(a + j, montmul_v(load(a + j), vf, vfq, c.q));
+}
+
+__attribute__((target("avx2"))) void ntt_pointwise_avx2(const NttTables& t, std::int32_t* out, const std::int32_t* a,
+                                                        const std::int32_t* b) noexcept {
+    if (!ntt_have_avx2() || !t.lazy || t.n < 16) {
+        ntt_pointwise_portable(t, out, a, b);
+        return;
+    }
+    const Consts c = consts_of(t);
+    for (std::int32_t i = 0; i < t.n; i += 8) store(out + i, montmul_vv(load(a + i), load(b + i), c.q, c.qinv));
+}
+
+__attribute__((target("avx2"))) void ntt_pointwise_acc_avx2(const NttTables& t, std::int32_t* acc, const std::int32_t* a,
+                                                            const std::int32_t* b) noexcept {
+    if (!ntt_have_avx2() || !t.lazy || t.n < 16) {
+        ntt_pointwise_acc_portable(t, acc, a, b);
+        return;
+    }
+    const Consts c = consts_of(t);
+    const __m256i q_minus_1 = _mm256_set1_epi32(t.q - 1);
+    const __m256i one_minus_q = _mm256_set1_epi32(1 - t.q);
+    for (std::int32_t i = 0; i < t.n; i += 8) {
+        // acc + a b in (-2q, 2q), folded back to (-q, q).
+        __m256i x = _mm256_add_epi32(load(acc + i), montmul_vv(load(a + i), load(b + i), c.q, c.qinv));
+        x = _mm256_sub_epi32(x, _mm256_and_si256(_mm256_cmpgt_epi32(x, q_minus_1), c.q));
+        x = _mm256_add_epi32(x, _mm256_and_si256(_mm256_cmpgt_epi32(one_minus_q, x), c.q));
+        store(acc + i, x);
+    }
+}
+
+}  // namespace ringtrap
+
+#endif

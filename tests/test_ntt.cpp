@@ -1,0 +1,195 @@
+// The transform engine: the vectorised and portable code against each other
+// (bit for bit) and both against the plain definition, on the built-in sets
+// and on moduli that exercise the other reduction schedules.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ntt.h"
+#include "test_support.h"
+
+namespace ringtrap {
+namespace {
+
+using Vec = std::vector<std::int32_t>;
+
+std::int64_t mulmod(std::int64_t a, std::int64_t b, std::int64_t q) {
+    const std::int64_t x = (a % q) * (b % q) % q;
+    return x < 0 ? x + q : x;
+}
+
+std::int64_t powmod(std::int64_t b, std::int64_t e, std::int64_t q) {
+    std::int64_t r = 1;
+    for (b = mulmod(b, 1, q); e > 0; e >>= 1, b = mulmod(b, b, q))
+        if (e & 1) r = mulmod(r, b, q);
+    return r;
+}
+
+std::int64_t residue(std::int64_t x, std::int64_t q) { return mulmod(x, 1, q); }
+
+// Coefficients in (-q, q), with the extremes +-(q-1) and 0 over-represented.
+Vec random_input(std::mt19937_64& rng, const NttTables& t) {
+    std::uniform_int_distribution<std::int32_t> any(-(t.q - 1), t.q - 1);
+    std::uniform_int_distribution<int> pick(0, 7);
+    Vec v(static_cast<std::size_t>(t.n));
+    for (auto& x : v) {
+        const int p = pick(rng);
+        x = p == 0 ? t.q - 1 : p == 1 ? -(t.q - 1) : p == 2 ? 0 : any(rng);
+    }
+    return v;
+}
+
+// Negacyclic product by the schoolbook rule, residues in [0, q).
+std::vector<std::int64_t> schoolbook(const Vec& a, const Vec& b, std::int64_t q) {
+    const std::size_t len = a.size();
+    std::vector<std::int64_t> out(len, 0);
+    for (std::size_t i = 0; i < len; ++i)
+        for (std::size_t j = 0; j < len; ++j) {
+            const std::int64_t p = mulmod(a[i], b[j], q);
+            const std::size_t d = i + j;
+            out[d % len] = d < len ? residue(out[d % len] + p, q) : residue(out[d % len] - p, q);
+        }
+    return out;
+}
+
+// a * b through the transform (forward, pointwise, inverse), residues.
+template <typename Fwd, typename Pw, typename Inv>
+std::vector<std::int64_t> via_transform(const NttTables& t, Vec a, Vec b, Fwd fwd, Pw pw, Inv inv) {
+    fwd(t, a.data());
+    fwd(t, b.data());
+    pw(t, a.data(), a.data(), b.data());
+    inv(t, a.data(), true);
+    std::vector<std::int64_t> out(a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) out[i] = residue(a[i], t.q);
+    return out;
+}
+
+bool in_open_range(const Vec& v, std::int32_t q) {
+    for (const std::int32_t x : v)
+        if (x <= -q || x >= q) return false;
+    return true;
+}
+
+// Checks one table set: the forward transform evaluates at the odd powers of
+// psi in bit-reversed order, products match the schoolbook, the inverse undoes
+// the forward, outputs stay in (-q, q), and the AVX2 code agrees bit for bit.
+void check_tables(const NttTables& t, std::int64_t psi, int rounds, std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    const bool avx2 = ntt_have_avx2();
+    for (int round = 0; round < rounds; ++round) {
+        const Vec a = random_input(rng, t), b = random_input(rng, t);
+
+        Vec fa = a;
+        ntt_forward_portable(t, fa.data());
+        ASSERT_TRUE(in_open_range(fa, t.q));
+        if (round == 0) {
+            for (std::int32_t i = 0; i < t.n; ++i) {
+                const std::int64_t x = powmod(psi, 2 * t.brv[static_cast<std::size_t>(i)] + 1, t.q);
+                std::int64_t acc = 0;
+                for (std::int32_t j = t.n; j-- > 0;) acc = residue(mulmod(acc, x, t.q) + a[static_cast<std::size_t>(j)], t.q);
+                ASSERT_EQ(residue(fa[static_cast<std::size_t>(i)], t.q), acc) << "evaluation " << i;
+            }
+            const auto want = schoolbook(a, b, t.q);
+            EXPECT_EQ(via_transform(t, a, b, ntt_forward_portable, ntt_pointwise_portable, ntt_inverse_portable), want);
+            EXPECT_EQ(via_transform(t, a, b, ntt_forward_avx2, ntt_pointwise_avx2, ntt_inverse_avx2), want);
+        }
+
+        Vec back = fa;
+        ntt_inverse_portable(t, back.data(), false);
+        ASSERT_TRUE(in_open_range(back, t.q));
+        for (std::size_t i = 0; i < a.size(); ++i) ASSERT_EQ(residue(back[i], t.q), residue(a[i], t.q)) << i;
+
+        // Inverse on arbitrary (not transform-produced) inputs, pointwise
+        // products and accumulation: portable and AVX2 bit for bit.
+        Vec inv_p = a, inv_v = a;
+        ntt_inverse_portable(t, inv_p.data(), true);
+        Vec pw_p(a.size()), pw_v(a.size()), acc_p = b, acc_v = b;
+        ntt_pointwise_portable(t, pw_p.data(), a.data(), b.data());
+        ntt_pointwise_acc_portable(t, acc_p.data(), a.data(), b.data());
+        ASSERT_TRUE(in_open_range(inv_p, t.q) && in_open_range(pw_p, t.q) && in_open_range(acc_p, t.q));
+        if (!avx2) continue;
+        Vec fv = a;
+        ntt_forward_avx2(t, fv.data());
+        ASSERT_EQ(fv, fa);
+        ntt_inverse_avx2(t, inv_v.data(), true);
+        ASSERT_EQ(inv_v, inv_p);
+        ntt_pointwise_avx2(t, pw_v.data(), a.data(), b.data());
+        ASSERT_EQ(pw_v, pw_p);
+        ntt_pointwise_acc_avx2(t, acc_v.data(), a.data(), b.data());
+        ASSERT_EQ(acc_v, acc_p);
+    }
+}
+
+class NttLevel : public testing::PerLevel {};
+
+TEST_P(NttLevel, PortableAndVectorisedAgreeWithTheDefinition) {
+    check_tables(ntt_tables(P()), P().psi, 12, static_cast<std::uint64_t>(P().level));
+}
+
+// The dispatching entry points give the reference results, and loading
+// reduces any 64-bit value (small ones without division, large ones with).
+TEST_P(NttLevel, DispatchAndLoadStore) {
+    const NttTables& t = ntt_tables(P());
+    std::mt19937_64 rng(7);
+    const Vec a = random_input(rng, t);
+    Vec x = a, y = a;
+    ntt_forward(t, x.data());
+    ntt_forward_portable(t, y.data());
+    EXPECT_EQ(x, y);
+
+    const std::int64_t q = t.q;
+    const std::vector<std::int64_t> small = {0, 1, -1, q - 1, -(q - 1)};
+    const std::vector<std::int64_t> large = {q, -q, 3 * q + 5, INT64_MAX, INT64_MIN, -7 * q - 2};
+    for (const auto& extra : {small, large}) {
+        std::vector<std::int64_t> src(static_cast<std::size_t>(t.n), 2);
+        std::copy(extra.begin(), extra.end(), src.begin());
+        Vec loaded(src.size());
+        ntt_load(t, loaded.data(), src.data());
+        std::vector<std::int64_t> stored(src.size());
+        ntt_store_centred(t, stored.data(), loaded.data());
+        for (std::size_t i = 0; i < src.size(); ++i) {
+            ASSERT_EQ(residue(stored[i], q), residue(src[i] % q, q)) << src[i];
+            ASSERT_LE(std::abs(stored[i]), (q - 1) / 2);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, NttLevel, ::testing::ValuesIn(testing::kAllParamSets), testing::param_name);
+
+// A prime q >= lower with q = 1 (mod 2n) and a primitive 2n-th root of unity.
+std::pair<std::int64_t, std::int64_t> find_modulus(std::int64_t lower, int log_n) {
+    const std::int64_t two_n = std::int64_t{2} << log_n;
+    for (std::int64_t q = (lower / two_n + 1) * two_n + 1;; q += two_n) {
+        bool prime = true;
+        for (std::int64_t d = 3; d * d <= q && prime; d += 2) prime = q % d != 0;
+        if (!prime) continue;
+        for (std::int64_t g = 2; g < 100; ++g) {
+            const std::int64_t psi = powmod(g, (q - 1) / two_n, q);
+            if (powmod(psi, two_n / 2, q) == q - 1) return {q, psi};
+        }
+    }
+}
+
+// Moduli near 2^29 (reductions in mid-transform at every other layer), just
+// below 2^30 (the largest lazy modulus) and above 2^30 (the 64-bit route),
+// at the shortest length the vector code takes and at a long one.
+TEST(NttOtherModuli, ReductionSchedulesAndWideRoute) {
+    for (const std::int64_t lower : {std::int64_t{1} << 20, std::int64_t{1} << 29, (std::int64_t{1} << 30) - (1 << 16),
+                                     (std::int64_t{1} << 30) + 1, (std::int64_t{1} << 31) - (1 << 16)}) {
+        for (const int log_n : {4, 5, 11}) {
+            const auto [q, psi] = find_modulus(lower, log_n);
+            if (q >= (std::int64_t{1} << 31)) continue;
+            SCOPED_TRACE("q = " + std::to_string(q) + ", n = " + std::to_string(1 << log_n));
+            const NttTables t(q, log_n, psi);
+            EXPECT_EQ(t.lazy, q < (std::int64_t{1} << 30));
+            check_tables(t, psi, log_n == 11 ? 2 : 6, static_cast<std::uint64_t>(q));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ringtrap
