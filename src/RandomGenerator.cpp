@@ -106,37 +106,12 @@ void refill(Source& src) {
     b.cursor = 0;
 }
 
-// Doubles in [-2^63, 2^63) truncate to a 64-bit integer; anything else (NaN,
-// infinities, samples of absurd widths) has no integer value.
-inline std::int64_t truncate_checked(double x) {
-    if (!(x >= -9223372036854775808.0 && x < 9223372036854775808.0))
-        throw std::domain_error("ringtrap: Gaussian sample has no 64-bit integer value");
-    return static_cast<std::int64_t>(x);
-}
-
-// g + 0.5 for g >= 0, else g - 0.5 (IEEE defines that as g + (-0.5)). The
-// addend is taken as 0.5 with the sign of g, bit operations rather than a
-// branch on the sign of a random sample. The one input where the two differ,
-// g = -0.0, still gives 0: -0.0 - 0.5 and -0.0 + 0.5 both truncate to 0.
-inline std::int64_t round_half_away(double g) { return truncate_checked(g + std::copysign(0.5, g)); }
-
 void check_bound(std::int64_t a) {
     if (a < 1) throw std::invalid_argument("ringtrap: generate_randomBnd needs a bound of at least 1");
 }
 
-// The second draw of a Gaussian sample: zero would give an infinite radius, so
-// zeros are skipped.
-inline int second_draw() {
-    int r2 = draw();
-    while (r2 == 0) r2 = draw();
-    return r2;
-}
-
-inline double gaussian(const gaussian_tables::BoxMuller& t, double c, double sigma) {
-    const int r1 = draw();
-    const int r2 = second_draw();
-    return c + t.cos_theta[r1] * (sigma * t.radius[r2]);
-}
+using detail::gaussian_sample;
+using detail::round_half_away;
 
 inline std::int64_t random_bnd(std::int64_t a) {
     const int r1 = draw();
@@ -147,6 +122,10 @@ inline std::int64_t random_bnd(std::int64_t a) {
 }
 
 }  // namespace
+
+void detail::throw_no_integer_value() {
+    throw std::domain_error("ringtrap: Gaussian sample has no 64-bit integer value");
+}
 
 int detail::draw_slow() {
     Source& src = source();
@@ -195,11 +174,13 @@ std::int64_t generate_randomBnd(std::int64_t a) {
     return random_bnd(a);
 }
 
-double generate_Gaussian(double c, double sigma) { return gaussian(gaussian_tables::box_muller(), c, sigma); }
+double generate_Gaussian(double c, double sigma) { return gaussian_sample(gaussian_tables::box_muller(), c, sigma); }
 
 double generate_Gaussian_reference(double c, double sigma) {
+    // Draw by draw, without the paired fast path: the oracle for it.
     const int r1 = draw();
-    const int r2 = second_draw();
+    int r2 = draw();
+    while (r2 == 0) r2 = draw();
     const double u1 = r1 / 32767.0;
     const double u2 = r2 / 32767.0;
     const double theta = u1 * 6.2831852;
@@ -219,18 +200,9 @@ poly_R generate_random_poly_R(std::int64_t len) {
     return generate_random_poly_R_mod(len, modulo);
 }
 
-std::int64_t Oracle_1(double c, double sigma) { return round_half_away(gaussian(gaussian_tables::box_muller(), c, sigma)); }
+std::int64_t Oracle_1(double c, double sigma) { return detail::oracle1_sample(gaussian_tables::box_muller(), c, sigma); }
 
-std::int64_t Oracle_2(std::int64_t p, double sigma) {
-    const double g = gaussian(gaussian_tables::box_muller(), 0.0, sigma);
-    const std::int64_t t = truncate_checked(g);
-    // Lowest bit of the two's-complement value: -3 is odd. |t| < 2^63 - 1023,
-    // so stepping away from zero cannot overflow.
-    if ((t & 1) == (p & 1)) return t;
-    if (t > 0) return t + 1;
-    if (t < 0) return t - 1;
-    return g > 0 ? 1 : -1;  // odd p, t == 0: the sign of the sample decides
-}
+std::int64_t Oracle_2(std::int64_t p, double sigma) { return detail::oracle2_sample(gaussian_tables::box_muller(), p, sigma); }
 
 mat_poly_R generate_Gaussian_mat_poly_R(std::int64_t len, std::int64_t rows, std::int64_t cols, double sigma) {
     mat_poly_R m = create_mat_poly_R(len, rows, cols);
@@ -255,13 +227,13 @@ void fill_randomBnd(std::int64_t* out, std::size_t count, std::int64_t a) {
 void fill_Gaussian(double* out, std::size_t count, double c, double sigma) {
     if (count == 0) return;
     const gaussian_tables::BoxMuller& t = gaussian_tables::box_muller();
-    for (std::size_t i = 0; i < count; ++i) out[i] = gaussian(t, c, sigma);
+    for (std::size_t i = 0; i < count; ++i) out[i] = gaussian_sample(t, c, sigma);
 }
 
 void fill_Oracle_1(std::int64_t* out, std::size_t count, double c, double sigma) {
     if (count == 0) return;
     const gaussian_tables::BoxMuller& t = gaussian_tables::box_muller();
-    for (std::size_t i = 0; i < count; ++i) out[i] = round_half_away(gaussian(t, c, sigma));
+    for (std::size_t i = 0; i < count; ++i) out[i] = round_half_away(gaussian_sample(t, c, sigma));
 }
 
 }  // namespace ringtrap

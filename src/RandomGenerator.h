@@ -22,12 +22,16 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <mutex>
 
 #include "common.h"
+#include "gaussian_tables.h"
 
 namespace ringtrap {
 
@@ -64,6 +68,73 @@ inline int draw() {
     }
     return detail::draw_slow();
 }
+
+namespace detail {
+
+// The two draws of one Gaussian sample, r1 then r2, with zero second draws
+// skipped (r2 in [1, 32767]). Exactly the draws of draw() followed by draws
+// until one is non-zero; when the buffer holds four more bytes and the second
+// draw is not zero, both come from one 32-bit load.
+inline void draw_gaussian_pair(int& r1, int& r2) {
+    if constexpr (std::endian::native == std::endian::little) {
+        DrawBuffer& b = g_draw_buffer;
+        if (b.cursor + 4 <= b.limit) [[likely]] {
+            std::uint32_t w;
+            std::memcpy(&w, b.bytes + b.cursor, sizeof w);
+            r2 = static_cast<int>((w >> 16) & 0x7fff);
+            if (r2 != 0) [[likely]] {
+                r1 = static_cast<int>(w & 0x7fff);
+                b.cursor += 4;
+                return;
+            }
+        }
+    }
+    r1 = draw();
+    r2 = draw();
+    while (r2 == 0) r2 = draw();
+}
+
+// One continuous sample, c + cos(theta) (sigma rho), from the tables.
+inline double gaussian_sample(const gaussian_tables::BoxMuller& t, double c, double sigma) {
+    int r1, r2;
+    draw_gaussian_pair(r1, r2);
+    return c + t.cos_theta[r1] * (sigma * t.radius[r2]);
+}
+
+[[noreturn]] void throw_no_integer_value();
+
+// Doubles in [-2^63, 2^63) truncate to a 64-bit integer; anything else (NaN,
+// infinities, samples of absurd widths) has no integer value and throws.
+inline std::int64_t truncate_checked(double x) {
+    if (!(x >= -9223372036854775808.0 && x < 9223372036854775808.0)) [[unlikely]]
+        throw_no_integer_value();
+    return static_cast<std::int64_t>(x);
+}
+
+// g + 0.5 for g >= 0, else g - 0.5 (IEEE defines that as g + (-0.5)). The
+// addend is taken as 0.5 with the sign of g, bit operations rather than a
+// branch on the sign of a random sample. The one input where the two differ,
+// g = -0.0, still gives 0: -0.0 - 0.5 and -0.0 + 0.5 both truncate to 0.
+inline std::int64_t round_half_away(double g) { return truncate_checked(g + std::copysign(0.5, g)); }
+
+// Oracle_1 and Oracle_2 with the tables passed in, for the samplers' loops.
+inline std::int64_t oracle1_sample(const gaussian_tables::BoxMuller& t, double c, double sigma) {
+    return round_half_away(gaussian_sample(t, c, sigma));
+}
+
+inline std::int64_t oracle2_sample(const gaussian_tables::BoxMuller& t, std::int64_t p, double sigma) {
+    const double g = gaussian_sample(t, 0.0, sigma);
+    const std::int64_t v = truncate_checked(g);
+    // A value of the wrong parity steps one away from zero. The step is +1
+    // exactly when g > 0: for v != 0, v has the sign of g; for v == 0 the rule
+    // is +1 for g > 0 and -1 otherwise. Branch-free on the random sample.
+    // |v| < 2^63 - 1023, so the step cannot overflow.
+    const std::int64_t wrong = (v ^ p) & 1;
+    const std::int64_t step = 2 * static_cast<std::int64_t>(g > 0.0) - 1;
+    return v + wrong * step;
+}
+
+}  // namespace detail
 
 // Makes the default (ChaCha20) source deterministic. The key is the seed as 8
 // little-endian bytes followed by 24 zero bytes; nonce zero, block counter 0;

@@ -16,6 +16,17 @@ const double kInvSqrt3 = 1.0 / std::sqrt(3.0);
 // Only the last continuous value is folded, and at most this many earlier ones.
 constexpr std::int64_t kMaxFold = 20;
 
+// kInvPow2[j] = 2^-j, exact.
+constexpr std::array<double, kMaxFold + 1> kInvPow2 = [] {
+    std::array<double, kMaxFold + 1> v{};
+    double x = 1.0;
+    for (auto& e : v) {
+        e = x;
+        x *= 0.5;
+    }
+    return v;
+}();
+
 bool gadget_inputs_ok(std::int64_t q, double sigma, std::int64_t digits) {
     if (digits < 1 || digits > kMaxGadgetLength) return false;
     if (q <= 0) return false;
@@ -35,36 +46,50 @@ bool sample_gadget(std::int64_t* out, std::int64_t q, std::int64_t u, double sig
         return false;
     }
     const auto len = static_cast<std::size_t>(digits);
+    const gaussian_tables::BoxMuller& tables = gaussian_tables::box_muller();
     std::array<double, kMaxGadgetLength> y;
     std::array<std::int64_t, kMaxGadgetLength> p;
     std::array<std::int64_t, kMaxGadgetLength> d;
     const double two_sigma = sigma + sigma;
 
     // Correlated continuous perturbation: the last value is scaled and then
-    // collects halving shares of up to 20 values before it.
-    fill_Gaussian(y.data(), len, 0.0, two_sigma);
+    // collects halving shares of up to 20 values before it. Multiplying by
+    // 2^-j gives the very double that dividing by 2^j does (both are the
+    // correctly rounded value of the same real number).
+    for (std::size_t i = 0; i < len; ++i) y[i] = detail::gaussian_sample(tables, 0.0, two_sigma);
     y[len - 1] = y[len - 1] * kInvSqrt3;
     const std::int64_t folds = digits - 1 < kMaxFold ? digits - 1 : kMaxFold;
     for (std::int64_t j = 1; j <= folds; ++j)
-        y[len - 1] = y[len - 1] + y[len - 1 - static_cast<std::size_t>(j)] / std::ldexp(1.0, static_cast<int>(j));
+        y[len - 1] = y[len - 1] + y[len - 1 - static_cast<std::size_t>(j)] * kInvPow2[j];
 
-    for (std::size_t i = 0; i < len; ++i) p[i] = Oracle_1(y[i], sigma);
+    for (std::size_t i = 0; i < len; ++i) p[i] = detail::oracle1_sample(tables, y[i], sigma);
 
-    // t = (u - <g, p>) mod q in [0, q). Reducing u first and p_i 2^i term by
-    // term gives the same residue as the plain difference, without overflow
-    // for targets near the ends of the 64-bit range or for long gadgets.
-    __extension__ typedef __int128 wide;
-    wide acc = u % q;
-    std::int64_t pow2 = 1 % q;  // 2^i mod q
-    for (std::size_t i = 0; i < len; ++i) {
-        acc = (acc - static_cast<wide>(p[i] % q) * pow2) % q;
-        pow2 = static_cast<std::int64_t>(static_cast<wide>(pow2) * 2 % q);
+    // t = (u - <g, p>) mod q in [0, q). With small samples and a short
+    // gadget the plain 64-bit difference is exact; otherwise u and each
+    // p_i 2^i are reduced term by term, which gives the same residue without
+    // overflow for targets near the ends of the 64-bit range or long gadgets.
+    std::int64_t t;
+    std::int64_t largest = 0;
+    for (std::size_t i = 0; i < len; ++i) largest |= p[i] < 0 ? -p[i] : p[i];
+    if (digits <= 40 && largest < (std::int64_t{1} << 20) && u > -(std::int64_t{1} << 61) && u < (std::int64_t{1} << 61)) {
+        // |<g, p>| < 2^20 * 2^40 = 2^60.
+        std::int64_t gp = 0;
+        for (std::size_t i = len; i-- > 0;) gp = 2 * gp + p[i];
+        t = (u - gp) % q;
+    } else {
+        __extension__ typedef __int128 wide;
+        wide acc = u % q;
+        std::int64_t pow2 = 1 % q;  // 2^i mod q
+        for (std::size_t i = 0; i < len; ++i) {
+            acc = (acc - static_cast<wide>(p[i] % q) * pow2) % q;
+            pow2 = static_cast<std::int64_t>(static_cast<wide>(pow2) * 2 % q);
+        }
+        t = static_cast<std::int64_t>(acc);
     }
-    std::int64_t t = static_cast<std::int64_t>(acc);
     if (t < 0) t += q;
 
     // Multiplier of q; its centre -t/q lies in (-1, 0].
-    const std::int64_t c = Oracle_1(static_cast<double>(-t) / static_cast<double>(q), sigma);
+    const std::int64_t c = detail::oracle1_sample(tables, static_cast<double>(-t) / static_cast<double>(q), sigma);
 
     // Coset digits: <g, d> = t + c q.
     for (std::size_t i = 0; i < len; ++i) {
@@ -75,7 +100,7 @@ bool sample_gadget(std::int64_t* out, std::int64_t q, std::int64_t u, double sig
     // Randomise every digit but the last with a sample of its own parity and
     // carry the (even) difference into the next digit, so <g, .> is unchanged.
     for (std::size_t i = 0; i + 1 < len; ++i) {
-        const std::int64_t x = Oracle_2(d[i], two_sigma);
+        const std::int64_t x = detail::oracle2_sample(tables, d[i], two_sigma);
         d[i + 1] = d[i + 1] + (d[i] - x) / 2;
         d[i] = x;
     }

@@ -1,5 +1,6 @@
 #include "scheme_core.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -20,6 +21,15 @@ std::size_t sz(std::int64_t v) { return static_cast<std::size_t>(v); }
 template <typename T>
 void wipe(std::vector<T>& v) noexcept {
     secure_zero(v.data(), v.size() * sizeof(T));
+}
+
+// centred_mod(x, q) without a division for the usual case |x| < q.
+inline std::int64_t centred_near(std::int64_t x, std::int64_t q) noexcept {
+    if (x > -q && x < q) {
+        const std::int64_t h = q / 2;
+        return x > h ? x - q : (x < -h ? x + q : x);
+    }
+    return centred_mod(x, q);
 }
 
 // Transforms `count` entries of n coefficients each (any 64-bit values).
@@ -52,7 +62,7 @@ PublicKey make_public_key(const ParamSet& p, std::vector<std::int64_t> coeffs) {
     const NttTables& t = ntt_tables(p);
     PublicKey pk;
     pk.params = &p;
-    for (auto& c : coeffs) c = centre(reduce64(c, t.q), t.q);
+    for (auto& c : coeffs) c = centred_near(c, p.q);
     pk.a = std::move(coeffs);
     pk.a_ntt.resize(pk.a.size());
     forward_rows(t, pk.a.data(), p.k + 2, pk.a_ntt.data());
@@ -86,28 +96,44 @@ void keygen(const ParamSet& p, PublicKey& pk, SecretKey& sk) {
     }
     const poly_R a = generate_random_poly_R_mod(nn, p.q);
 
+    // The secret key transforms T0 and T1 once; the public row is formed in
+    // the transform domain from those transforms:
+    //   A_(i+2) = 2^i - (a T1_i + T0_i)  pointwise,
+    // with a taken to Montgomery form once so that each product is plain.
+    // Only the k entries A_(i+2) go back to coefficients.
+    sk = make_secret_key(p, std::move(t0), std::move(t1));
     const NttTables& t = ntt_tables(p);
-    std::vector<std::int64_t> A(sz((kk + 2) * nn), 0);
-    A[0] = 1;
-    std::memcpy(A.data() + nn, a.coeffs, sz(nn) * sizeof(std::int64_t));
-    std::vector<std::int32_t> a_ntt(sz(nn)), buf(sz(nn));
-    ntt_load(t, a_ntt.data(), a.coeffs);
-    ntt_forward(t, a_ntt.data());
+    const std::int32_t q = t.q;
+    pk = PublicKey{};
+    pk.params = &p;
+    pk.a.assign(sz((kk + 2) * nn), 0);
+    pk.a_ntt.assign(sz((kk + 2) * nn), 0);
+    pk.a[0] = 1;
+    std::fill(pk.a_ntt.begin(), pk.a_ntt.begin() + nn, 1);  // the constant 1 evaluates to 1 everywhere
+    std::memcpy(pk.a.data() + nn, a.coeffs, sz(nn) * sizeof(std::int64_t));
+    std::int32_t* a_ntt = pk.a_ntt.data() + nn;
+    ntt_load(t, a_ntt, a.coeffs);
+    ntt_forward(t, a_ntt);
+    std::vector<std::int32_t> a_mont(sz(nn)), r2(sz(nn), t.r2);
+    ntt_pointwise(t, a_mont.data(), a_ntt, r2.data());  // a R: montmul(a R, b) = a b
+    std::vector<std::int32_t> buf(sz(nn));
     for (std::int64_t i = 0; i < kk; ++i) {
-        // A_(i+2) = 2^i - (a T1_i + T0_i), centred.
-        ntt_load(t, buf.data(), t1.data() + i * nn);
-        ntt_forward(t, buf.data());
-        ntt_pointwise(t, buf.data(), buf.data(), a_ntt.data());
-        ntt_inverse(t, buf.data(), true);
-        std::int64_t* dst = A.data() + (i + 2) * nn;
+        std::int32_t* dst_ntt = pk.a_ntt.data() + (i + 2) * nn;
+        std::memcpy(dst_ntt, sk.perturbation.t0_ntt.data() + i * nn, sz(nn) * sizeof(std::int32_t));
+        ntt_pointwise_acc(t, dst_ntt, a_mont.data(), sk.perturbation.t1_ntt.data() + i * nn);
+        // 2^i - (a T1_i + T0_i): from (-q, q) to (2^i - q, 2^i + q); one
+        // subtraction of q brings it back to (-q, q) as 2^i < q.
+        const std::int32_t gi = static_cast<std::int32_t>(std::int64_t{1} << i);
         for (std::int64_t j = 0; j < nn; ++j) {
-            const std::int64_t prod = buf[sz(j)] + t0[sz(i * nn + j)];
-            dst[j] = centred_mod(((j == 0 ? (std::int64_t{1} << i) : 0) - prod), p.q);
+            const std::int32_t v = gi - dst_ntt[j];
+            dst_ntt[j] = v >= q ? v - q : v;
         }
+        std::memcpy(buf.data(), dst_ntt, sz(nn) * sizeof(std::int32_t));
+        ntt_inverse(t, buf.data(), false);
+        ntt_store_centred(t, pk.a.data() + (i + 2) * nn, buf.data());
     }
     wipe(buf);
-    pk = make_public_key(p, std::move(A));
-    sk = make_secret_key(p, std::move(t0), std::move(t1));
+    wipe(a_mont);
 }
 
 bool key_pair_matches(const PublicKey& pk, const SecretKey& sk) {
@@ -164,7 +190,7 @@ void sign(const PublicKey& pk, const SecretKey& sk, const std::uint8_t* msg, std
     std::vector<std::int64_t> z(sz(kk * nn));
     std::int64_t digits[64];
     for (std::int64_t j = 0; j < nn; ++j) {
-        const std::int64_t y = centred_mod(u[sz(j)] - ap[sz(j)], p.q);
+        const std::int64_t y = centred_near(u[sz(j)] - ap[sz(j)], p.q);
         sample_gadget(digits, p.q, y, p.r, kk);
         for (std::int64_t i = 0; i < kk; ++i) z[sz(i * nn + j)] = digits[i];
     }
@@ -177,10 +203,10 @@ void sign(const PublicKey& pk, const SecretKey& sk, const std::uint8_t* msg, std
     inner_product_ntt(t, sk.perturbation.t0_ntt.data(), z_ntt.data(), kk, scratch.data(), t0z.data());
     inner_product_ntt(t, sk.perturbation.t1_ntt.data(), z_ntt.data(), kk, scratch.data(), t1z.data());
     for (std::int64_t j = 0; j < nn; ++j) {
-        x[j] = centred_mod(pert[sz(j)] + t0z[sz(j)], p.q);
-        x[nn + j] = centred_mod(pert[sz(nn + j)] + t1z[sz(j)], p.q);
+        x[j] = centred_near(pert[sz(j)] + t0z[sz(j)], p.q);
+        x[nn + j] = centred_near(pert[sz(nn + j)] + t1z[sz(j)], p.q);
     }
-    for (std::int64_t i = 2 * nn; i < cols * nn; ++i) x[i] = centred_mod(pert[sz(i)] + z[sz(i - 2 * nn)], p.q);
+    for (std::int64_t i = 2 * nn; i < cols * nn; ++i) x[i] = centred_near(pert[sz(i)] + z[sz(i - 2 * nn)], p.q);
 
     wipe(pert);
     wipe(p_ntt);
@@ -205,7 +231,7 @@ bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg,
     std::vector<std::int32_t> xr(sz(cols * nn));
     std::int64_t norm2 = 0;
     for (std::int64_t i = 0; i < cols * nn; ++i) {
-        const std::int32_t c = centre(reduce64(x[i], t.q), t.q);
+        const auto c = static_cast<std::int32_t>(centred_near(x[i], p.q));
         xr[sz(i)] = c;
         norm2 += static_cast<std::int64_t>(c) * c;
         if (norm2 > bound) return false;
