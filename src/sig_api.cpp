@@ -15,12 +15,40 @@
 namespace ringtrap {
 namespace {
 
-// The public key of the most recent sig_keygen: the record `_a` refers to, and
-// its prepared form for signing.
+// The most recent sig_keygen: the record `_a` refers to, its prepared form
+// for signing, and the prepared trapdoor with its byte encoding, so that
+// signing with that secret key skips decoding and preparing it again.
 struct LastKeyPair {
     mat_poly_R record;
     std::unique_ptr<core::PublicKey> prepared;
+    std::unique_ptr<core::SecretKey> secret;
+    std::vector<unsigned char> secret_bytes;
+
+    void forget_secret() noexcept {
+        secure_zero(secret_bytes.data(), secret_bytes.size());
+        secret_bytes.clear();
+        secret.reset();  // wipes itself
+    }
+    LastKeyPair() = default;
+    LastKeyPair(const LastKeyPair&) = delete;
+    LastKeyPair& operator=(const LastKeyPair&) = delete;
+    ~LastKeyPair() { forget_secret(); }
 };
+
+// Equality of two secret byte strings in time that depends only on len (no
+// early exit that would tell how much of a key an attacker has right).
+bool equal_bytes_ct(const unsigned char* a, const unsigned char* b, std::size_t len) noexcept {
+    std::uint64_t diff = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= len; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        diff |= x ^ y;
+    }
+    for (; i < len; ++i) diff |= static_cast<std::uint64_t>(a[i] ^ b[i]);
+    return diff == 0;
+}
 
 LastKeyPair& last_key_pair() {
     static LastKeyPair state;
@@ -65,8 +93,11 @@ int32_t sig_keygen(unsigned char* pk, unsigned char* sk) {
     encode_coeffs(sec.t1.data(), kn, sk + 4 * kn);
 
     LastKeyPair& last = last_key_pair();
+    last.forget_secret();
     last.record = core::make_row(pub.a.data(), p->k + 2, p->n);
     last.prepared = std::make_unique<core::PublicKey>(std::move(pub));
+    last.secret_bytes.assign(sk, sk + p->secret_key_bytes());
+    last.secret = std::make_unique<core::SecretKey>(std::move(sec));
     _a = &last.record;
     return 0;
 }
@@ -92,16 +123,26 @@ int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen,
         std::memset(sig, 0, sig_bytes);
         return -1;
     }
-    const std::size_t kn = static_cast<std::size_t>(p->k * p->n);
-    std::vector<std::int64_t> t0(kn), t1(kn);
-    decode_coeffs(sk, kn, t0.data());
-    decode_coeffs(sk + 4 * kn, kn, t1.data());
-    const core::SecretKey sec = core::make_secret_key(*p, std::move(t0), std::move(t1));
+    // The secret key of the last sig_keygen is already prepared; any other
+    // is decoded and prepared here (and then fails the check below).
+    const core::SecretKey* sec = nullptr;
+    core::SecretKey other_secret;
+    if (last.secret && last.secret->params == p && last.secret_bytes.size() == p->secret_key_bytes() &&
+        equal_bytes_ct(sk, last.secret_bytes.data(), last.secret_bytes.size())) {
+        sec = last.secret.get();
+    } else {
+        const std::size_t kn = static_cast<std::size_t>(p->k * p->n);
+        std::vector<std::int64_t> t0(kn), t1(kn);
+        decode_coeffs(sk, kn, t0.data());
+        decode_coeffs(sk + 4 * kn, kn, t1.data());
+        other_secret = core::make_secret_key(*p, std::move(t0), std::move(t1));
+        sec = &other_secret;
+    }
 
     std::vector<std::int64_t> x(static_cast<std::size_t>((p->k + 2) * p->n));
     {
         DrawLock lock;
-        core::sign(*pub, sec, m, mlen, x.data());
+        core::sign(*pub, *sec, m, mlen, x.data());
     }
     // A secret key from another key pair yields a signature that verifies under
     // no key; so does a fault during signing. Check before handing it out.
