@@ -307,21 +307,43 @@ void ntt_pointwise_acc(const NttTables& t, std::int32_t* acc, const std::int32_t
         ntt_pointwise_acc_portable(t, acc, a, b);
 }
 
-void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept {
+void ntt_load_portable(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept {
     // Most inputs (trapdoor rows, samples, centred residues) already lie in
     // (-q, q): check that in one branch-free pass and skip the divisions.
-    const std::int64_t q = t.q;
-    bool small = true;
-    for (std::int32_t i = 0; i < t.n; ++i) small &= (src[i] > -q) & (src[i] < q);
-    if (small) {
+    const std::uint64_t span = 2 * static_cast<std::uint64_t>(t.q) - 2;
+    const std::uint64_t shift = static_cast<std::uint64_t>(t.q) - 1;
+    std::uint64_t outside = 0;
+    for (std::int32_t i = 0; i < t.n; ++i) outside |= static_cast<std::uint64_t>(static_cast<std::uint64_t>(src[i]) + shift > span);
+    if (outside == 0) {
         for (std::int32_t i = 0; i < t.n; ++i) dst[i] = static_cast<std::int32_t>(src[i]);
         return;
     }
     for (std::int32_t i = 0; i < t.n; ++i) dst[i] = reduce64(src[i], t.q);
 }
 
-void ntt_store_centred(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept {
+void ntt_store_centred_portable(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept {
     for (std::int32_t i = 0; i < t.n; ++i) dst[i] = centre(src[i], t.q);
+}
+
+#if !(defined(__x86_64__) || defined(__i386__))
+void ntt_load_avx2(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept { ntt_load_portable(t, dst, src); }
+void ntt_store_centred_avx2(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept {
+    ntt_store_centred_portable(t, dst, src);
+}
+#endif
+
+void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept {
+    if (ntt_have_avx2())
+        ntt_load_avx2(t, dst, src);
+    else
+        ntt_load_portable(t, dst, src);
+}
+
+void ntt_store_centred(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept {
+    if (ntt_have_avx2())
+        ntt_store_centred_avx2(t, dst, src);
+    else
+        ntt_store_centred_portable(t, dst, src);
 }
 
 }  // namespace ringtrap

@@ -109,6 +109,10 @@ void ntt_forward_avx2(const NttTables& t, std::int32_t* a) noexcept;
 void ntt_inverse_avx2(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept;
 void ntt_pointwise_avx2(const NttTables& t, std::int32_t* out, const std::int32_t* a, const std::int32_t* b) noexcept;
 void ntt_pointwise_acc_avx2(const NttTables& t, std::int32_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept;
+void ntt_load_portable(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept;
+void ntt_load_avx2(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept;
+void ntt_store_centred_portable(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept;
+void ntt_store_centred_avx2(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept;
 
 // Montgomery product with a precomputed zq = z * qinv mod 2^32: the value of
 // montmul(x, z, q, qinv), one multiplication fewer. |x| < 2^31, |z| <= q/2.

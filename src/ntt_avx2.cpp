@@ -231,6 +231,48 @@ __attribute__((target("avx2"))) void ntt_pointwise_acc_avx2(const NttTables& t, 
     }
 }
 
+__attribute__((target("avx2"))) void ntt_load_avx2(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept {
+    if (!ntt_have_avx2() || t.n < 8) {
+        ntt_load_portable(t, dst, src);
+        return;
+    }
+    // In range when -q < x < q for all x: then the low halves are the values.
+    const __m256i hi_lim = _mm256_set1_epi64x(t.q);
+    const __m256i lo_lim = _mm256_set1_epi64x(-static_cast<std::int64_t>(t.q));
+    const __m256i pick_low = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    const __m256i all = _mm256_set1_epi64x(-1);
+    __m256i inside = all;
+    for (std::int32_t i = 0; i < t.n; i += 8) {
+        const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 4));
+        inside = _mm256_and_si256(inside, _mm256_and_si256(_mm256_cmpgt_epi64(x0, lo_lim), _mm256_cmpgt_epi64(hi_lim, x0)));
+        inside = _mm256_and_si256(inside, _mm256_and_si256(_mm256_cmpgt_epi64(x1, lo_lim), _mm256_cmpgt_epi64(hi_lim, x1)));
+        const __m256i l0 = _mm256_permutevar8x32_epi32(x0, pick_low);  // low halves of x0 in lanes 0..3
+        const __m256i l1 = _mm256_permutevar8x32_epi32(x1, pick_low);
+        store(dst + i, _mm256_permute2x128_si256(l0, l1, 0x20));
+    }
+    // Some value needs a real reduction: redo the whole row the portable way.
+    if (!_mm256_testc_si256(inside, all)) ntt_load_portable(t, dst, src);
+}
+
+__attribute__((target("avx2"))) void ntt_store_centred_avx2(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept {
+    if (!ntt_have_avx2() || t.n < 8) {
+        ntt_store_centred_portable(t, dst, src);
+        return;
+    }
+    const __m256i q = _mm256_set1_epi32(t.q);
+    const __m256i h = _mm256_set1_epi32(t.q / 2);
+    const __m256i neg_h = _mm256_set1_epi32(-(t.q / 2));
+    for (std::int32_t i = 0; i < t.n; i += 8) {
+        __m256i x = load(src + i);
+        // x > h: x - q; x < -h: x + q (inputs in (-q, q)).
+        x = _mm256_sub_epi32(x, _mm256_and_si256(_mm256_cmpgt_epi32(x, h), q));
+        x = _mm256_add_epi32(x, _mm256_and_si256(_mm256_cmpgt_epi32(neg_h, x), q));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_cvtepi32_epi64(_mm256_castsi256_si128(x)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 4), _mm256_cvtepi32_epi64(_mm256_extracti128_si256(x, 1)));
+    }
+}
+
 }  // namespace ringtrap
 
 #endif

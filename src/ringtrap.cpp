@@ -86,9 +86,9 @@ KeyPair generate_keypair(Level level) {
     }
     KeyPair out{level, Bytes(p.public_key_bytes()), SecretBytes(p.secret_key_bytes())};
     const std::size_t kn = static_cast<std::size_t>(p.k * p.n);
-    encode_coeffs(pub.a.data(), pub.a.size(), out.public_key.data());
-    encode_coeffs(sec.t0.data(), kn, out.secret_key.data());
-    encode_coeffs(sec.t1.data(), kn, out.secret_key.data() + 4 * kn);
+    core::encode_row(pub.a.data(), pub.a.size(), out.public_key.data());
+    core::encode_row(sec.t0.data(), kn, out.secret_key.data());
+    core::encode_row(sec.t1.data(), kn, out.secret_key.data() + 4 * kn);
     return out;
 }
 
@@ -99,13 +99,13 @@ Level VerifyingKey::level() const noexcept { return impl_->level; }
 bool VerifyingKey::verify(std::span<const std::uint8_t> signature, std::span<const std::uint8_t> message) const {
     check_signature_size(impl_->level, signature.size());
     std::vector<std::int64_t> x(signature.size() / 4);
-    decode_coeffs(signature.data(), x.size(), x.data());
+    core::decode_row(signature.data(), x.size(), x.data());
     return core::verify(impl_->key, x.data(), message.data(), message.size());
 }
 
 Bytes VerifyingKey::to_bytes() const {
     Bytes out(impl_->key.a.size() * 4);
-    encode_coeffs(impl_->key.a.data(), impl_->key.a.size(), out.data());
+    core::encode_row(impl_->key.a.data(), impl_->key.a.size(), out.data());
     return out;
 }
 
@@ -125,8 +125,8 @@ SigningKey SigningKey::from_bytes(std::span<const std::uint8_t> secret_key, std:
     const ParamSet& p = params_of(*level);
     const std::size_t kn = static_cast<std::size_t>(p.k * p.n);
     std::vector<std::int64_t> t0(kn), t1(kn);
-    decode_coeffs(secret_key.data(), kn, t0.data());
-    decode_coeffs(secret_key.data() + 4 * kn, kn, t1.data());
+    core::decode_row(secret_key.data(), kn, t0.data());
+    core::decode_row(secret_key.data() + 4 * kn, kn, t1.data());
     auto sec = std::make_shared<detail::PreparedSecretKey>(detail::PreparedSecretKey{*level, core::make_secret_key(p, std::move(t0), std::move(t1))});
     if (!core::key_pair_matches(pub.impl_->key, sec->key))
         throw Error(Errc::key_mismatch, "the secret key does not belong to the public key");
@@ -147,7 +147,7 @@ Bytes SigningKey::sign(std::span<const std::uint8_t> message) const {
     if (!core::verify(public_.impl_->key, x.data(), message.data(), message.size()))
         throw Error(Errc::signing_failed, "the fresh signature did not verify; it was discarded");
     Bytes out(p.signature_bytes());
-    encode_coeffs(x.data(), x.size(), out.data());
+    core::encode_row(x.data(), x.size(), out.data());
     return out;
 }
 

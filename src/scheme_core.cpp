@@ -249,14 +249,52 @@ bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg,
     return true;
 }
 
+namespace {
+
+inline std::uint32_t load_le32(const std::uint8_t* p) noexcept {
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+}  // namespace
+
+void encode_row(const std::int64_t* coeffs, std::size_t count, std::uint8_t* out) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto c = static_cast<std::uint64_t>(coeffs[i]);
+        const std::uint64_t neg = 0 - (c >> 63);  // all ones for a negative value
+        const std::uint64_t m = (c ^ neg) - neg;  // magnitude
+        const auto w = static_cast<std::uint32_t>((m & 0x7FFFFFFFu) | (neg & 0x80000000u));
+        std::uint8_t* o = out + 4 * i;
+        o[0] = static_cast<std::uint8_t>(w);
+        o[1] = static_cast<std::uint8_t>(w >> 8);
+        o[2] = static_cast<std::uint8_t>(w >> 16);
+        o[3] = static_cast<std::uint8_t>(w >> 24);
+    }
+}
+
+void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t w = load_le32(in + 4 * i);
+        const std::int64_t m = w & 0x7FFFFFFFu;
+        const std::int64_t neg = -static_cast<std::int64_t>(w >> 31);
+        coeffs[i] = (m ^ neg) - neg;  // a negative zero decodes to 0
+    }
+}
+
 bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out) {
     const std::size_t count = sz((p.k + 2) * p.n);
-    const std::int64_t h = (p.q - 1) / 2;
+    const std::uint32_t h = static_cast<std::uint32_t>((p.q - 1) / 2);
     out.resize(count);
+    // Canonical: magnitude at most (q-1)/2 and no negative zero. One flag for
+    // the whole key, so the loop has no data-dependent branch.
+    std::uint32_t bad = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (!is_canonical_coeff(bytes + 4 * i, h)) return false;
-        out[i] = decode_coeff(bytes + 4 * i);
+        const std::uint32_t w = load_le32(bytes + 4 * i);
+        const std::uint32_t m = w & 0x7FFFFFFFu;
+        bad |= static_cast<std::uint32_t>(m > h) | (static_cast<std::uint32_t>(m == 0) & (w >> 31));
+        const std::int64_t neg = -static_cast<std::int64_t>(w >> 31);
+        out[i] = (static_cast<std::int64_t>(m) ^ neg) - neg;
     }
+    if (bad != 0) return false;
     if (out[0] != 1) return false;
     for (std::int64_t j = 1; j < p.n; ++j)
         if (out[sz(j)] != 0) return false;

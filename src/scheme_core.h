@@ -6,6 +6,7 @@
 // coefficient j of entry i is element i * n + j.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -63,6 +64,12 @@ std::int64_t norm_bound_squared(const ParamSet& p);
 // True when x ((k+2) n coefficients, magnitudes below 2^62), reduced to centred
 // residues, has norm at most the bound and A x = H(m).
 bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg, std::uint64_t len);
+
+// The coefficient byte form of codec.h (4 bytes, sign-magnitude, least
+// significant byte first), for whole rows and without branches on the signs,
+// which are random in signatures. encode_row needs magnitudes below 2^31.
+void encode_row(const std::int64_t* coeffs, std::size_t count, std::uint8_t* out) noexcept;
+void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs) noexcept;
 
 // Decodes public-key bytes ((k+2) n coefficients), or returns false when they are
 // not a key the key generator can have written: entry 0 must be the constant 1

@@ -88,9 +88,9 @@ int32_t sig_keygen(unsigned char* pk, unsigned char* sk) {
         core::keygen(*p, pub, sec);
     }
     const std::size_t kn = static_cast<std::size_t>(p->k * p->n);
-    encode_coeffs(pub.a.data(), pub.a.size(), pk);
-    encode_coeffs(sec.t0.data(), kn, sk);
-    encode_coeffs(sec.t1.data(), kn, sk + 4 * kn);
+    core::encode_row(pub.a.data(), pub.a.size(), pk);
+    core::encode_row(sec.t0.data(), kn, sk);
+    core::encode_row(sec.t1.data(), kn, sk + 4 * kn);
 
     LastKeyPair& last = last_key_pair();
     last.forget_secret();
@@ -133,8 +133,8 @@ int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen,
     } else {
         const std::size_t kn = static_cast<std::size_t>(p->k * p->n);
         std::vector<std::int64_t> t0(kn), t1(kn);
-        decode_coeffs(sk, kn, t0.data());
-        decode_coeffs(sk + 4 * kn, kn, t1.data());
+        core::decode_row(sk, kn, t0.data());
+        core::decode_row(sk + 4 * kn, kn, t1.data());
         other_secret = core::make_secret_key(*p, std::move(t0), std::move(t1));
         sec = &other_secret;
     }
@@ -150,7 +150,7 @@ int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen,
         std::memset(sig, 0, sig_bytes);
         return -2;
     }
-    encode_coeffs(x.data(), x.size(), sig);
+    core::encode_row(x.data(), x.size(), sig);
     *siglen = sig_bytes;
     return 0;
 }
@@ -163,6 +163,6 @@ int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t sig
     if (!core::decode_public_key(*p, pk, a)) return 0;
     const core::PublicKey pub = core::make_public_key(*p, std::move(a));
     std::vector<std::int64_t> x(static_cast<std::size_t>((p->k + 2) * p->n));
-    decode_coeffs(sig, x.size(), x.data());
+    core::decode_row(sig, x.size(), x.data());
     return core::verify(pub, x.data(), m, mlen) ? 1 : 0;
 }

@@ -145,12 +145,19 @@ TEST_P(NttLevel, DispatchAndLoadStore) {
     const std::vector<std::int64_t> small = {0, 1, -1, q - 1, -(q - 1)};
     const std::vector<std::int64_t> large = {q, -q, 3 * q + 5, INT64_MAX, INT64_MIN, -7 * q - 2};
     for (const auto& extra : {small, large}) {
-        std::vector<std::int64_t> src(static_cast<std::size_t>(t.n), 2);
-        std::copy(extra.begin(), extra.end(), src.begin());
-        Vec loaded(src.size());
+        // Every residue class position: values land in each lane of a vector.
+        std::vector<std::int64_t> src(static_cast<std::size_t>(t.n));
+        std::uniform_int_distribution<std::int64_t> any(-(q - 1), q - 1);
+        for (auto& v : src) v = any(rng);
+        for (std::size_t i = 0; i < extra.size(); ++i) src[(i * 37) % src.size()] = extra[i];
+        Vec loaded(src.size()), loaded_p(src.size());
         ntt_load(t, loaded.data(), src.data());
-        std::vector<std::int64_t> stored(src.size());
+        ntt_load_portable(t, loaded_p.data(), src.data());
+        EXPECT_EQ(loaded, loaded_p);
+        std::vector<std::int64_t> stored(src.size()), stored_p(src.size());
         ntt_store_centred(t, stored.data(), loaded.data());
+        ntt_store_centred_portable(t, stored_p.data(), loaded.data());
+        EXPECT_EQ(stored, stored_p);
         for (std::size_t i = 0; i < src.size(); ++i) {
             ASSERT_EQ(residue(stored[i], q), residue(src[i] % q, q)) << src[i];
             ASSERT_LE(std::abs(stored[i]), (q - 1) / 2);
