@@ -49,6 +49,13 @@ std::shared_ptr<const detail::PreparedPublicKey> prepare_public(std::span<const 
     return std::make_shared<const detail::PreparedPublicKey>(detail::PreparedPublicKey{*level, core::make_public_key(p, std::move(coeffs))});
 }
 
+// Signature coefficients between the scheme and the bytes, kept per thread so
+// that signing and verifying do not allocate them each time.
+std::vector<std::int64_t>& row_buffer() {
+    thread_local std::vector<std::int64_t> x;
+    return x;
+}
+
 void check_signature_size(Level level, std::size_t size) {
     if (size != params_of(level).signature_bytes())
         throw Error(Errc::bad_signature_size, "signature has " + std::to_string(size) + " bytes; a level-" +
@@ -98,7 +105,8 @@ Level VerifyingKey::level() const noexcept { return impl_->level; }
 
 bool VerifyingKey::verify(std::span<const std::uint8_t> signature, std::span<const std::uint8_t> message) const {
     check_signature_size(impl_->level, signature.size());
-    std::vector<std::int64_t> x(signature.size() / 4);
+    std::vector<std::int64_t>& x = row_buffer();
+    x.resize(signature.size() / 4);
     core::decode_row(signature.data(), x.size(), x.data());
     return core::verify(impl_->key, x.data(), message.data(), message.size());
 }
@@ -137,7 +145,8 @@ Level SigningKey::level() const noexcept { return impl_->level; }
 
 Bytes SigningKey::sign(std::span<const std::uint8_t> message) const {
     const ParamSet& p = params_of(impl_->level);
-    std::vector<std::int64_t> x(static_cast<std::size_t>((p.k + 2) * p.n));
+    std::vector<std::int64_t>& x = row_buffer();
+    x.resize(static_cast<std::size_t>((p.k + 2) * p.n));
     {
         DrawLock lock;
         core::sign(public_.impl_->key, impl_->key, message.data(), message.size(), x.data());

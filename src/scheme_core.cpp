@@ -50,6 +50,49 @@ void inner_product_ntt(const NttTables& t, const std::int32_t* a, const std::int
     ntt_store_centred(t, out, scratch);
 }
 
+// Working arrays of signing and verification, kept per thread so that the
+// hot paths do not allocate. Signing's arrays hold secrets (the perturbation,
+// the gadget solution and their products): they are wiped after every
+// signature and when the thread ends.
+struct SignWorkspace {
+    std::vector<std::int64_t> pert, u, ap, z, t0z, t1z;
+    std::vector<std::int32_t> p_ntt, scratch, z_ntt;
+
+    void wipe() noexcept {
+        core::wipe(pert), core::wipe(u), core::wipe(ap), core::wipe(z), core::wipe(t0z), core::wipe(t1z);
+        core::wipe(p_ntt), core::wipe(scratch), core::wipe(z_ntt);
+    }
+    SignWorkspace() = default;
+    SignWorkspace(const SignWorkspace&) = delete;
+    SignWorkspace& operator=(const SignWorkspace&) = delete;
+    ~SignWorkspace() { wipe(); }
+};
+
+struct VerifyWorkspace {
+    std::vector<std::int32_t> row, acc;
+    std::vector<std::int64_t> u;
+};
+
+SignWorkspace& sign_workspace() {
+    thread_local SignWorkspace w;
+    return w;
+}
+
+VerifyWorkspace& verify_workspace() {
+    thread_local VerifyWorkspace w;
+    return w;
+}
+
+// At least `count` elements of v (growing it when a larger level needs more).
+template <typename T>
+T* sized(std::vector<T>& v, std::int64_t count) {
+    if (v.size() < sz(count)) {
+        wipe(v);
+        v.assign(sz(count), T{});
+    }
+    return v.data();
+}
+
 }  // namespace
 
 SecretKey::~SecretKey() {
@@ -57,15 +100,19 @@ SecretKey::~SecretKey() {
     wipe(t1);
 }
 
-PublicKey make_public_key(const ParamSet& p, std::vector<std::int64_t> coeffs) {
-    if (coeffs.size() != sz((p.k + 2) * p.n)) throw std::invalid_argument("public key: wrong number of coefficients");
+void prepare_public_key(const ParamSet& p, PublicKey& pk) {
+    if (pk.a.size() != sz((p.k + 2) * p.n)) throw std::invalid_argument("public key: wrong number of coefficients");
     const NttTables& t = ntt_tables(p);
-    PublicKey pk;
     pk.params = &p;
-    for (auto& c : coeffs) c = centred_near(c, p.q);
-    pk.a = std::move(coeffs);
+    for (auto& c : pk.a) c = centred_near(c, p.q);
     pk.a_ntt.resize(pk.a.size());
     forward_rows(t, pk.a.data(), p.k + 2, pk.a_ntt.data());
+}
+
+PublicKey make_public_key(const ParamSet& p, std::vector<std::int64_t> coeffs) {
+    PublicKey pk;
+    pk.a = std::move(coeffs);
+    prepare_public_key(p, pk);
     return pk;
 }
 
@@ -173,49 +220,48 @@ void sign(const PublicKey& pk, const SecretKey& sk, const std::uint8_t* msg, std
     const NttTables& t = ntt_tables(p);
     const std::int64_t nn = p.n, kk = p.k, cols = kk + 2;
 
+    SignWorkspace& w = sign_workspace();
+    std::int64_t* pert = sized(w.pert, cols * nn);
+    std::int32_t* p_ntt = sized(w.p_ntt, cols * nn);
+    std::int64_t* u = sized(w.u, nn);
+    std::int64_t* ap = sized(w.ap, nn);
+    std::int32_t* scratch = sized(w.scratch, nn);
+    std::int64_t* z = sized(w.z, kk * nn);
+    std::int32_t* z_ntt = sized(w.z_ntt, kk * nn);
+    std::int64_t* t0z = sized(w.t0z, nn);
+    std::int64_t* t1z = sized(w.t1z, nn);
+    // Wiped on every exit, the exceptional ones included.
+    struct Wiper {
+        SignWorkspace& w;
+        ~Wiper() { w.wipe(); }
+    } wiper{w};
+
     // 1. Perturbation p (drawn first) and its long part in the transform domain.
-    std::vector<std::int64_t> pert(sz(cols * nn));
-    std::vector<std::int32_t> p_ntt(sz(cols * nn));
-    if (!sample_perturbation(sk.perturbation, pert.data(), p_ntt.data() + 2 * nn))
-        throw std::logic_error("sign: unusable secret key");
-    forward_rows(t, pert.data(), 2, p_ntt.data());
+    if (!sample_perturbation(sk.perturbation, pert, p_ntt + 2 * nn)) throw std::logic_error("sign: unusable secret key");
+    forward_rows(t, pert, 2, p_ntt);
 
     // 2. Syndrome y = H(m) - A p.
-    std::vector<std::int64_t> u(sz(nn)), ap(sz(nn));
-    std::vector<std::int32_t> scratch(sz(nn));
-    hash_into(msg, len, p.q, u.data(), nn);
-    inner_product_ntt(t, pk.a_ntt.data(), p_ntt.data(), cols, scratch.data(), ap.data());
+    hash_into(msg, len, p.q, u, nn);
+    inner_product_ntt(t, pk.a_ntt.data(), p_ntt, cols, scratch, ap);
 
     // 3. Gadget solution z, coefficient by coefficient.
-    std::vector<std::int64_t> z(sz(kk * nn));
     std::int64_t digits[64];
     for (std::int64_t j = 0; j < nn; ++j) {
-        const std::int64_t y = centred_near(u[sz(j)] - ap[sz(j)], p.q);
+        const std::int64_t y = centred_near(u[j] - ap[j], p.q);
         sample_gadget(digits, p.q, y, p.r, kk);
-        for (std::int64_t i = 0; i < kk; ++i) z[sz(i * nn + j)] = digits[i];
+        for (std::int64_t i = 0; i < kk; ++i) z[i * nn + j] = digits[i];
     }
     secure_zero(digits, sizeof digits);
 
     // 4. x = p + [T0 z; T1 z; z].
-    std::vector<std::int32_t> z_ntt(sz(kk * nn));
-    forward_rows(t, z.data(), kk, z_ntt.data());
-    std::vector<std::int64_t> t0z(sz(nn)), t1z(sz(nn));
-    inner_product_ntt(t, sk.perturbation.t0_ntt.data(), z_ntt.data(), kk, scratch.data(), t0z.data());
-    inner_product_ntt(t, sk.perturbation.t1_ntt.data(), z_ntt.data(), kk, scratch.data(), t1z.data());
+    forward_rows(t, z, kk, z_ntt);
+    inner_product_ntt(t, sk.perturbation.t0_ntt.data(), z_ntt, kk, scratch, t0z);
+    inner_product_ntt(t, sk.perturbation.t1_ntt.data(), z_ntt, kk, scratch, t1z);
     for (std::int64_t j = 0; j < nn; ++j) {
-        x[j] = centred_near(pert[sz(j)] + t0z[sz(j)], p.q);
-        x[nn + j] = centred_near(pert[sz(nn + j)] + t1z[sz(j)], p.q);
+        x[j] = centred_near(pert[j] + t0z[j], p.q);
+        x[nn + j] = centred_near(pert[nn + j] + t1z[j], p.q);
     }
-    for (std::int64_t i = 2 * nn; i < cols * nn; ++i) x[i] = centred_near(pert[sz(i)] + z[sz(i - 2 * nn)], p.q);
-
-    wipe(pert);
-    wipe(p_ntt);
-    wipe(z);
-    wipe(z_ntt);
-    wipe(t0z);
-    wipe(t1z);
-    wipe(scratch);
-    wipe(ap);
+    for (std::int64_t i = 2 * nn; i < cols * nn; ++i) x[i] = centred_near(pert[i] + z[i - 2 * nn], p.q);
 }
 
 bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg, std::uint64_t len) {
@@ -228,24 +274,27 @@ bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg,
     // Reduce to centred residues (a coefficient plus a multiple of q is the same
     // signature), then bound the norm; each term is below 2^57 and the running
     // sum stays below 2^53 + 2^57 because we stop as soon as it passes the bound.
-    std::vector<std::int32_t> xr(sz(cols * nn));
     std::int64_t norm2 = 0;
     for (std::int64_t i = 0; i < cols * nn; ++i) {
-        const auto c = static_cast<std::int32_t>(centred_near(x[i], p.q));
-        xr[sz(i)] = c;
-        norm2 += static_cast<std::int64_t>(c) * c;
+        const std::int64_t c = centred_near(x[i], p.q);
+        norm2 += c * c;
         if (norm2 > bound) return false;
     }
-    std::vector<std::int32_t> acc(sz(nn), 0);
+    // A x, one entry at a time through a single row buffer.
+    VerifyWorkspace& w = verify_workspace();
+    std::int32_t* row = sized(w.row, nn);
+    std::int32_t* acc = sized(w.acc, nn);
+    std::int64_t* u = sized(w.u, nn);
+    std::fill(acc, acc + nn, 0);
     for (std::int64_t i = 0; i < cols; ++i) {
-        ntt_forward(t, xr.data() + i * nn);
-        ntt_pointwise_acc(t, acc.data(), pk.a_ntt.data() + i * nn, xr.data() + i * nn);
+        for (std::int64_t j = 0; j < nn; ++j) row[j] = static_cast<std::int32_t>(centred_near(x[i * nn + j], p.q));
+        ntt_forward(t, row);
+        ntt_pointwise_acc(t, acc, pk.a_ntt.data() + i * nn, row);
     }
-    ntt_inverse(t, acc.data(), true);
-    std::vector<std::int64_t> u(sz(nn));
-    hash_into(msg, len, p.q, u.data(), nn);
+    ntt_inverse(t, acc, true);
+    hash_into(msg, len, p.q, u, nn);
     for (std::int64_t j = 0; j < nn; ++j)
-        if (centre(acc[sz(j)], t.q) != u[sz(j)]) return false;
+        if (centre(acc[j], t.q) != u[j]) return false;
     return true;
 }
 

@@ -41,6 +41,9 @@ struct SecretKey {
 // Builds a public key from (k+2) n coefficients (any values; reduced and
 // centred here).
 PublicKey make_public_key(const ParamSet& p, std::vector<std::int64_t> coeffs);
+// The same in place: centres pk.a ((k+2) n coefficients) and transforms it
+// into pk.a_ntt, reusing pk's arrays.
+void prepare_public_key(const ParamSet& p, PublicKey& pk);
 // Builds a secret key from the trapdoor rows (k n coefficients each).
 SecretKey make_secret_key(const ParamSet& p, std::vector<std::int64_t> t0, std::vector<std::int64_t> t1);
 

@@ -35,6 +35,18 @@ struct LastKeyPair {
     ~LastKeyPair() { forget_secret(); }
 };
 
+// Arrays of the byte calls, kept per thread so that signing and verifying
+// do not allocate: signatures and public keys, nothing secret.
+struct ByteBuffers {
+    std::vector<std::int64_t> x;
+    core::PublicKey public_key;
+};
+
+ByteBuffers& byte_buffers() {
+    thread_local ByteBuffers b;
+    return b;
+}
+
 // Equality of two secret byte strings in time that depends only on len (no
 // early exit that would tell how much of a key an attacker has right).
 bool equal_bytes_ct(const unsigned char* a, const unsigned char* b, std::size_t len) noexcept {
@@ -139,7 +151,8 @@ int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen,
         sec = &other_secret;
     }
 
-    std::vector<std::int64_t> x(static_cast<std::size_t>((p->k + 2) * p->n));
+    std::vector<std::int64_t>& x = byte_buffers().x;
+    x.resize(static_cast<std::size_t>((p->k + 2) * p->n));
     {
         DrawLock lock;
         core::sign(*pub, *sec, m, mlen, x.data());
@@ -159,10 +172,10 @@ int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t sig
     (void)siglen;  // the signature is always read at its full size
     const ParamSet* p = current_param_set();
     if (p == nullptr || pk == nullptr || sig == nullptr || (m == nullptr && mlen != 0)) return 0;
-    std::vector<std::int64_t> a;
-    if (!core::decode_public_key(*p, pk, a)) return 0;
-    const core::PublicKey pub = core::make_public_key(*p, std::move(a));
-    std::vector<std::int64_t> x(static_cast<std::size_t>((p->k + 2) * p->n));
-    core::decode_row(sig, x.size(), x.data());
-    return core::verify(pub, x.data(), m, mlen) ? 1 : 0;
+    ByteBuffers& b = byte_buffers();
+    if (!core::decode_public_key(*p, pk, b.public_key.a)) return 0;
+    core::prepare_public_key(*p, b.public_key);
+    b.x.resize(static_cast<std::size_t>((p->k + 2) * p->n));
+    core::decode_row(sig, b.x.size(), b.x.data());
+    return core::verify(b.public_key, b.x.data(), m, mlen) ? 1 : 0;
 }
