@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 namespace {
 
 // Round constants K0..K63 of FIPS 180-4: the first 32 bits of the fractional
@@ -42,9 +47,11 @@ void store_be32(std::uint8_t* p, std::uint32_t v) noexcept {
     p[3] = static_cast<std::uint8_t>(v);
 }
 
+}  // namespace
+
 // The compression function on a block already split into its sixteen
 // big-endian message words.
-void compress_words(const std::uint32_t* block_words, std::uint32_t* state) noexcept {
+void ringtrap::sha256_compress_portable(const std::uint32_t* block_words, std::uint32_t* state) noexcept {
     std::uint32_t w[64];
     for (int t = 0; t < 16; ++t) w[t] = block_words[t];
     for (int t = 16; t < 64; ++t) w[t] = small_sigma1(w[t - 2]) + w[t - 7] + small_sigma0(w[t - 15]) + w[t - 16];
@@ -71,6 +78,80 @@ void compress_words(const std::uint32_t* block_words, std::uint32_t* state) noex
     state[5] += f;
     state[6] += g;
     state[7] += h;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+
+bool ringtrap::sha256_have_shani() noexcept {
+    static const bool ok = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+        const bool ssse3 = (c >> 9) & 1u, sse41 = (c >> 19) & 1u;
+        if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+        return ssse3 && sse41 && ((b >> 29) & 1u);  // leaf 7, EBX bit 29: SHA extensions
+    }();
+    return ok;
+}
+
+// Two instructions do two rounds each on the state held as (A, B, E, F) and
+// (C, D, G, H); sha256msg1/msg2 extend the message schedule four words at a
+// time. Groups of four rounds g = 0 .. 15 take words 4g .. 4g + 3 from m[g % 4].
+__attribute__((target("sha,sse4.1,ssse3"))) void ringtrap::sha256_compress_shani(const std::uint32_t* block_words,
+                                                                                 std::uint32_t* state) noexcept {
+    if (!sha256_have_shani()) {
+        sha256_compress_portable(block_words, state);
+        return;
+    }
+    // Lanes written from the highest: DCBA is state[0..3] as loaded.
+    __m128i tmp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));      // DCBA
+    __m128i st1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));  // HGFE
+    tmp = _mm_shuffle_epi32(tmp, 0xB1);                                           // CDAB
+    st1 = _mm_shuffle_epi32(st1, 0x1B);                                           // EFGH
+    __m128i st0 = _mm_alignr_epi8(tmp, st1, 8);                                   // ABEF
+    st1 = _mm_blend_epi16(st1, tmp, 0xF0);                                        // CDGH
+    const __m128i save0 = st0, save1 = st1;
+
+    __m128i m[4];
+    for (int i = 0; i < 4; ++i) m[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block_words + 4 * i));
+    for (int g = 0; g < 16; ++g) {
+        __m128i msg = _mm_add_epi32(m[g % 4], _mm_loadu_si128(reinterpret_cast<const __m128i*>(k + 4 * g)));
+        st1 = _mm_sha256rnds2_epu32(st1, st0, msg);
+        if (g >= 3 && g <= 14) {
+            // W[4g+4 ..] = msg2(W[4g-12 ..] + W[4g-3 ..], W[4g ..]) after msg1.
+            const __m128i carry = _mm_alignr_epi8(m[g % 4], m[(g + 3) % 4], 4);
+            m[(g + 1) % 4] = _mm_sha256msg2_epu32(_mm_add_epi32(m[(g + 1) % 4], carry), m[g % 4]);
+        }
+        msg = _mm_shuffle_epi32(msg, 0x0E);
+        st0 = _mm_sha256rnds2_epu32(st0, st1, msg);
+        if (g >= 1 && g <= 12) m[(g + 3) % 4] = _mm_sha256msg1_epu32(m[(g + 3) % 4], m[g % 4]);
+    }
+    st0 = _mm_add_epi32(st0, save0);
+    st1 = _mm_add_epi32(st1, save1);
+
+    tmp = _mm_shuffle_epi32(st0, 0x1B);     // FEBA
+    st1 = _mm_shuffle_epi32(st1, 0xB1);     // DCHG
+    st0 = _mm_blend_epi16(tmp, st1, 0xF0);  // DCBA
+    st1 = _mm_alignr_epi8(st1, tmp, 8);     // HGFE
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), st0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), st1);
+}
+
+#else
+
+bool ringtrap::sha256_have_shani() noexcept { return false; }
+void ringtrap::sha256_compress_shani(const std::uint32_t* block_words, std::uint32_t* state) noexcept {
+    sha256_compress_portable(block_words, state);
+}
+
+#endif
+
+namespace {
+
+inline void compress_words(const std::uint32_t* block_words, std::uint32_t* state) noexcept {
+    if (ringtrap::sha256_have_shani())
+        ringtrap::sha256_compress_shani(block_words, state);
+    else
+        ringtrap::sha256_compress_portable(block_words, state);
 }
 
 // The SHA-256 compression function: folds one 64-byte block into the eight

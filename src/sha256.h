@@ -47,4 +47,12 @@ void sha256_rehash_digest(Sha256State& words);
 // beyond that size are zero.
 std::size_t sha256_pad_tail(std::uint64_t total_length, const std::uint8_t* tail, std::uint8_t (&out)[128]);
 
+// The compression function on one block given as its sixteen big-endian
+// message words: portable, and with the x86 SHA extensions (same results; the
+// _shani one falls back to the portable code unless sha256_have_shani()).
+// Every hash above dispatches to the faster one.
+void sha256_compress_portable(const std::uint32_t* block_words, std::uint32_t* state) noexcept;
+void sha256_compress_shani(const std::uint32_t* block_words, std::uint32_t* state) noexcept;
+bool sha256_have_shani() noexcept;
+
 }  // namespace ringtrap
