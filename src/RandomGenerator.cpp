@@ -3,7 +3,9 @@
 #include <pthread.h>
 #include <sys/random.h>
 
+#include <bit>
 #include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <stdexcept>
 #include <system_error>
@@ -127,6 +129,38 @@ void detail::throw_no_integer_value() {
     throw std::domain_error("ringtrap: Gaussian sample has no 64-bit integer value");
 }
 
+void detail::gaussian_factors(const gaussian_tables::BoxMuller& t, double* cos_out, double* radius_out, std::size_t count) {
+    DrawBuffer& b = g_draw_buffer;
+    std::size_t i = 0;
+    while (i < count) {
+        if constexpr (std::endian::native == std::endian::little) {
+            // Both draws of a sample from one 32-bit load while the buffer
+            // lasts and the second draw is not zero; the cursor stays in a
+            // register meanwhile.
+            std::size_t cursor = b.cursor;
+            const std::size_t limit = b.limit;
+            while (i < count && cursor + 4 <= limit) {
+                std::uint32_t w;
+                std::memcpy(&w, b.bytes + cursor, sizeof w);
+                const std::uint32_t r2 = (w >> 16) & 0x7fff;
+                if (r2 == 0) break;
+                cos_out[i] = t.cos_theta[w & 0x7fff];
+                radius_out[i] = t.radius[r2];
+                cursor += 4;
+                ++i;
+            }
+            b.cursor = cursor;
+            if (i == count) break;
+        }
+        // Refill, zero second draw or custom source: draw by draw.
+        int r1, r2;
+        draw_gaussian_pair(r1, r2);
+        cos_out[i] = t.cos_theta[r1];
+        radius_out[i] = t.radius[r2];
+        ++i;
+    }
+}
+
 int detail::draw_slow() {
     Source& src = source();
     if (src.custom) return src.custom() & 0x7fff;
@@ -224,16 +258,39 @@ void fill_randomBnd(std::int64_t* out, std::size_t count, std::int64_t a) {
     for (std::size_t i = 0; i < count; ++i) out[i] = random_bnd(a);
 }
 
-void fill_Gaussian(double* out, std::size_t count, double c, double sigma) {
+namespace {
+
+// Fills out[0 .. count) with f(sample i) in chunks whose factors are drawn
+// together (and wiped).
+template <typename F>
+void fill_chunked(std::size_t count, double c, double sigma, F&& emit) {
     if (count == 0) return;
     const gaussian_tables::BoxMuller& t = gaussian_tables::box_muller();
-    for (std::size_t i = 0; i < count; ++i) out[i] = gaussian_sample(t, c, sigma);
+    constexpr std::size_t kChunk = 128;
+    double cs[kChunk], rd[kChunk];
+    for (std::size_t base = 0; base < count; base += kChunk) {
+        const std::size_t m = count - base < kChunk ? count - base : kChunk;
+        detail::gaussian_factors(t, cs, rd, m);
+        for (std::size_t i = 0; i < m; ++i) emit(base + i, detail::gaussian_from(cs[i], rd[i], c, sigma));
+    }
+    secure_zero(cs, sizeof cs);
+    secure_zero(rd, sizeof rd);
+}
+
+}  // namespace
+
+void fill_Gaussian(double* out, std::size_t count, double c, double sigma) {
+    fill_chunked(count, c, sigma, [out](std::size_t i, double g) { out[i] = g; });
 }
 
 void fill_Oracle_1(std::int64_t* out, std::size_t count, double c, double sigma) {
-    if (count == 0) return;
-    const gaussian_tables::BoxMuller& t = gaussian_tables::box_muller();
-    for (std::size_t i = 0; i < count; ++i) out[i] = round_half_away(gaussian_sample(t, c, sigma));
+    // Drawing a chunk ahead is only right when no sample can fail to round
+    // (which would stop after fewer draws): |g| <= |c| + 4.5600828 |sigma|.
+    if (!(std::fabs(c) + 4.6 * std::fabs(sigma) < 4.0e18)) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = Oracle_1(c, sigma);
+        return;
+    }
+    fill_chunked(count, c, sigma, [out](std::size_t i, double g) { out[i] = round_half_away(g); });
 }
 
 }  // namespace ringtrap

@@ -122,8 +122,8 @@ inline std::int64_t oracle1_sample(const gaussian_tables::BoxMuller& t, double c
     return round_half_away(gaussian_sample(t, c, sigma));
 }
 
-inline std::int64_t oracle2_sample(const gaussian_tables::BoxMuller& t, std::int64_t p, double sigma) {
-    const double g = gaussian_sample(t, 0.0, sigma);
+// Oracle_2's rule applied to its continuous sample g.
+inline std::int64_t parity_step(double g, std::int64_t p) {
     const std::int64_t v = truncate_checked(g);
     // A value of the wrong parity steps one away from zero. The step is +1
     // exactly when g > 0: for v != 0, v has the sign of g; for v == 0 the rule
@@ -132,6 +132,22 @@ inline std::int64_t oracle2_sample(const gaussian_tables::BoxMuller& t, std::int
     const std::int64_t wrong = (v ^ p) & 1;
     const std::int64_t step = 2 * static_cast<std::int64_t>(g > 0.0) - 1;
     return v + wrong * step;
+}
+
+inline std::int64_t oracle2_sample(const gaussian_tables::BoxMuller& t, std::int64_t p, double sigma) {
+    return parity_step(gaussian_sample(t, 0.0, sigma), p);
+}
+
+// The looked-up factors of `count` consecutive Gaussian samples, taking
+// exactly the draws of `count` calls of gaussian_sample, in order: sample i
+// is then c + cos_out[i] * (sigma * radius_out[i]). Lets a sampler that knows
+// how many samples it will take draw them in one tight loop. The factors are
+// as secret as the samples; callers wipe them.
+void gaussian_factors(const gaussian_tables::BoxMuller& t, double* cos_out, double* radius_out, std::size_t count);
+
+// The sample of gaussian_sample from its factors (same operations, same order).
+inline double gaussian_from(double cos_theta, double radius, double c, double sigma) {
+    return c + cos_theta * (sigma * radius);
 }
 
 }  // namespace detail

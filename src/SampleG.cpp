@@ -56,13 +56,26 @@ bool sample_gadget(std::int64_t* out, std::int64_t q, std::int64_t u, double sig
     // collects halving shares of up to 20 values before it. Multiplying by
     // 2^-j gives the very double that dividing by 2^j does (both are the
     // correctly rounded value of the same real number).
-    for (std::size_t i = 0; i < len; ++i) y[i] = detail::gaussian_sample(tables, 0.0, two_sigma);
+    // All 3k samples take their draws up front, in the order the steps below
+    // use them: k continuous values, k rounded around them, the multiplier,
+    // k - 1 digits. No sample can fail to round here (the width is bounded),
+    // so this is exactly the draw sequence of taking them one by one.
+    std::array<double, 3 * kMaxGadgetLength> cs, rd;
+    detail::gaussian_factors(tables, cs.data(), rd.data(), 3 * len);
+    std::size_t next = 0;
+    const auto sample = [&](double centre, double width) {
+        const double g = detail::gaussian_from(cs[next], rd[next], centre, width);
+        ++next;
+        return g;
+    };
+
+    for (std::size_t i = 0; i < len; ++i) y[i] = sample(0.0, two_sigma);
     y[len - 1] = y[len - 1] * kInvSqrt3;
     const std::int64_t folds = digits - 1 < kMaxFold ? digits - 1 : kMaxFold;
     for (std::int64_t j = 1; j <= folds; ++j)
         y[len - 1] = y[len - 1] + y[len - 1 - static_cast<std::size_t>(j)] * kInvPow2[j];
 
-    for (std::size_t i = 0; i < len; ++i) p[i] = detail::oracle1_sample(tables, y[i], sigma);
+    for (std::size_t i = 0; i < len; ++i) p[i] = detail::round_half_away(sample(y[i], sigma));
 
     // t = (u - <g, p>) mod q in [0, q). With small samples and a short
     // gadget the plain 64-bit difference is exact; otherwise u and each
@@ -89,7 +102,7 @@ bool sample_gadget(std::int64_t* out, std::int64_t q, std::int64_t u, double sig
     if (t < 0) t += q;
 
     // Multiplier of q; its centre -t/q lies in (-1, 0].
-    const std::int64_t c = detail::oracle1_sample(tables, static_cast<double>(-t) / static_cast<double>(q), sigma);
+    const std::int64_t c = detail::round_half_away(sample(static_cast<double>(-t) / static_cast<double>(q), sigma));
 
     // Coset digits: <g, d> = t + c q.
     for (std::size_t i = 0; i < len; ++i) {
@@ -100,15 +113,17 @@ bool sample_gadget(std::int64_t* out, std::int64_t q, std::int64_t u, double sig
     // Randomise every digit but the last with a sample of its own parity and
     // carry the (even) difference into the next digit, so <g, .> is unchanged.
     for (std::size_t i = 0; i + 1 < len; ++i) {
-        const std::int64_t x = detail::oracle2_sample(tables, d[i], two_sigma);
+        const std::int64_t x = detail::parity_step(sample(0.0, two_sigma), d[i]);
         d[i + 1] = d[i + 1] + (d[i] - x) / 2;
         d[i] = x;
     }
 
     for (std::size_t i = 0; i < len; ++i) out[i] = d[i] + p[i];
-    secure_zero(y.data(), sizeof(y));
-    secure_zero(p.data(), sizeof(p));
-    secure_zero(d.data(), sizeof(d));
+    secure_zero(y.data(), len * sizeof(double));
+    secure_zero(p.data(), len * sizeof(std::int64_t));
+    secure_zero(d.data(), len * sizeof(std::int64_t));
+    secure_zero(cs.data(), 3 * len * sizeof(double));
+    secure_zero(rd.data(), 3 * len * sizeof(double));
     return true;
 }
 

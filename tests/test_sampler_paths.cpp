@@ -4,6 +4,7 @@
 // the branch-free parity step of Oracle_2.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -54,6 +55,24 @@ TEST(SamplerPaths, PairedDrawsEqualDrawByDraw) {
         for (int i = 0; i < kSamples; ++i) ASSERT_EQ(fast[static_cast<std::size_t>(i)], generate_Gaussian_reference(0.25, 3.0)) << i;
         EXPECT_EQ(draw(), tail);  // the same number of draws taken
     }
+    seed_draws_from_os();
+}
+
+// Factors drawn ahead in chunks of uneven sizes (crossing refills and zero
+// second draws) give the samples of the plain source, draw for draw.
+TEST(SamplerPaths, FactorsDrawnAheadEqualDrawByDraw) {
+    seed_draws(8);
+    std::vector<double> cs(kSamples), rd(kSamples);
+    const gaussian_tables::BoxMuller& t = gaussian_tables::box_muller();
+    for (std::size_t at = 0, chunk = 1; at < cs.size(); at += chunk, chunk = chunk % 97 + 5) {
+        const std::size_t m = std::min(chunk, cs.size() - at);
+        detail::gaussian_factors(t, cs.data() + at, rd.data() + at, m);
+    }
+    const int tail = draw();
+    seed_draws(8);
+    for (std::size_t i = 0; i < cs.size(); ++i)
+        ASSERT_EQ(detail::gaussian_from(cs[i], rd[i], -1.25, 7.5), generate_Gaussian_reference(-1.25, 7.5)) << i;
+    EXPECT_EQ(draw(), tail);
     seed_draws_from_os();
 }
 
