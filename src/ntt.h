@@ -2,9 +2,11 @@
 // twiddles in Montgomery form (R = 2^32).
 //
 // This is the engine behind FFT_R, the ring products and the scheme. It works
-// on 32-bit coefficients held in (-q, q); values are exact residues, so any
-// result mapped to its centred representative equals that of the plain
-// definition.
+// on 32-bit coefficients held in (-q, q) between calls; values are exact
+// residues, so any result mapped to its centred representative equals that of
+// the plain definition. Inside a transform, sums stay unreduced for as many
+// layers as 32 bits allow (a per-modulus schedule in NttTables), and an AVX2
+// version runs the same arithmetic eight coefficients at a time.
 //
 // Layout of the transform domain: after ntt_forward, a[i] = a(psi^(2 brv(i) + 1))
 // where brv reverses log2(n) bits. Pointwise products and sums are taken in that
