@@ -58,7 +58,11 @@ void sig_verf_seeds() {
         Seed valid;
         valid.byte(lvl).u24(ref.sig.size()).append(ref.pair.public_key).append(ref.sig).append(ref.msg);
         write("sig_verf", "valid-" + level_name(level), valid.bytes());
-        // Edited form: the sign bit of the first signature coefficient.
+        // Edited form: no edit (a valid signature, so the acceptance checks run),
+        // and the sign bit of the first signature coefficient.
+        Seed untouched;
+        untouched.byte(lvl | 2).u24(ref.sig.size()).byte(0);
+        write("sig_verf", "edited-none-" + level_name(level), untouched.bytes());
         Seed sign_bit;
         sign_bit.byte(lvl | 2).u24(0).byte(1).u24(ref.pair.public_key.size() + 3).byte(0x80);
         write("sig_verf", "edited-sign-bit-" + level_name(level), sign_bit.bytes());
