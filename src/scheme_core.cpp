@@ -1,6 +1,7 @@
 #include "scheme_core.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -132,15 +133,11 @@ void keygen(const ParamSet& p, PublicKey& pk, SecretKey& sk) {
     const std::int64_t nn = p.n, kk = p.k;
     const double width = std::sqrt(static_cast<double>(nn)) + std::sqrt(static_cast<double>(nn));
     // Draw order: T0, then T1 (entry by entry, coefficient by coefficient), then a.
+    // The rows are stored entry after entry, so filling them in index order
+    // takes the draws of generate_Gaussian_mat_poly_R(n, 1, k, width).
     std::vector<std::int64_t> t0(sz(kk * nn)), t1(sz(kk * nn));
-    {
-        const mat_poly_R T0 = generate_Gaussian_mat_poly_R(nn, 1, kk, width);
-        const mat_poly_R T1 = generate_Gaussian_mat_poly_R(nn, 1, kk, width);
-        for (std::int64_t i = 0; i < kk; ++i) {
-            std::memcpy(t0.data() + i * nn, T0.entries[i].coeffs, sz(nn) * sizeof(std::int64_t));
-            std::memcpy(t1.data() + i * nn, T1.entries[i].coeffs, sz(nn) * sizeof(std::int64_t));
-        }
-    }
+    fill_Oracle_1(t0.data(), t0.size(), 0.0, width);
+    fill_Oracle_1(t1.data(), t1.size(), 0.0, width);
     const poly_R a = generate_random_poly_R_mod(nn, p.q);
 
     // The secret key transforms T0 and T1 once; the public row is formed in
@@ -329,10 +326,14 @@ void encode_row(const std::int64_t* coeffs, std::size_t count, std::uint8_t* out
         const std::uint64_t m = (c ^ neg) - neg;  // magnitude
         const auto w = static_cast<std::uint32_t>((m & 0x7FFFFFFFu) | (neg & 0x80000000u));
         std::uint8_t* o = out + 4 * i;
-        o[0] = static_cast<std::uint8_t>(w);
-        o[1] = static_cast<std::uint8_t>(w >> 8);
-        o[2] = static_cast<std::uint8_t>(w >> 16);
-        o[3] = static_cast<std::uint8_t>(w >> 24);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(o, &w, sizeof w);  // the bytes are w least significant first
+        } else {
+            o[0] = static_cast<std::uint8_t>(w);
+            o[1] = static_cast<std::uint8_t>(w >> 8);
+            o[2] = static_cast<std::uint8_t>(w >> 16);
+            o[3] = static_cast<std::uint8_t>(w >> 24);
+        }
     }
 }
 
