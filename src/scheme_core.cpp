@@ -367,6 +367,31 @@ bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector
     return true;
 }
 
+bool decode_public_key_for_verify(const ParamSet& p, const std::uint8_t* bytes, PublicKey& pk) {
+    const std::int64_t nn = p.n, count = (p.k + 2) * p.n;
+    const std::uint32_t h = static_cast<std::uint32_t>((p.q - 1) / 2);
+    pk.params = nullptr;
+    pk.a.clear();
+    pk.a_ntt.resize(sz(count));
+    std::int32_t* out = pk.a_ntt.data();
+    // The checks of decode_public_key, straight into 32-bit centred values.
+    std::uint32_t bad = 0;
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::uint32_t w = load_le32(bytes + 4 * i);
+        const std::uint32_t m = w & 0x7FFFFFFFu;
+        bad |= static_cast<std::uint32_t>(m > h) | (static_cast<std::uint32_t>(m == 0) & (w >> 31));
+        const std::int32_t neg = -static_cast<std::int32_t>(w >> 31);
+        out[i] = (static_cast<std::int32_t>(m & 0x7FFFFFFFu) ^ neg) - neg;
+    }
+    if (bad != 0 || out[0] != 1) return false;
+    for (std::int64_t j = 1; j < nn; ++j)
+        if (out[j] != 0) return false;
+    const NttTables& t = ntt_tables(p);
+    for (std::int64_t i = 0; i < p.k + 2; ++i) ntt_forward(t, out + i * nn);
+    pk.params = &p;
+    return true;
+}
+
 bool is_row(const mat_poly_R& m, std::int64_t cols, std::int64_t len) {
     if (m.rows != 1 || m.cols != cols || m.entries == nullptr) return false;
     for (std::int64_t j = 0; j < cols; ++j)

@@ -20,6 +20,7 @@ namespace ringtrap::core {
 struct PublicKey {
     const ParamSet* params = nullptr;
     std::vector<std::int64_t> a;      // (k+2) n centred coefficients; entry 0 is the constant 1
+                                      // (empty in a key decoded for verification only)
     std::vector<std::int32_t> a_ntt;  // transform domain, same layout
 };
 
@@ -78,6 +79,11 @@ void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs)
 // not a key the key generator can have written: entry 0 must be the constant 1
 // and every coefficient a canonically encoded centred residue.
 bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out);
+
+// decode_public_key and prepare_public_key in one, for verification only:
+// fills pk.a_ntt (reusing its array) and leaves pk.a empty. Returns false,
+// with pk.params null, for bytes that decode_public_key refuses.
+bool decode_public_key_for_verify(const ParamSet& p, const std::uint8_t* bytes, PublicKey& pk);
 
 // True when m is a single row of `cols` entries of `len` coefficients each.
 bool is_row(const mat_poly_R& m, std::int64_t cols, std::int64_t len);

@@ -173,8 +173,7 @@ int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t sig
     const ParamSet* p = current_param_set();
     if (p == nullptr || pk == nullptr || sig == nullptr || (m == nullptr && mlen != 0)) return 0;
     ByteBuffers& b = byte_buffers();
-    if (!core::decode_public_key(*p, pk, b.public_key.a)) return 0;
-    core::prepare_public_key(*p, b.public_key);
+    if (!core::decode_public_key_for_verify(*p, pk, b.public_key)) return 0;
     b.x.resize(static_cast<std::size_t>((p->k + 2) * p->n));
     core::decode_row(sig, b.x.size(), b.x.data());
     return core::verify(b.public_key, b.x.data(), m, mlen) ? 1 : 0;

@@ -53,17 +53,41 @@ TEST_P(RowCodecLevel, PublicKeyCanonicalCheck) {
     std::vector<std::int64_t> out;
     ASSERT_TRUE(core::decode_public_key(P(), bytes.data(), out));
     EXPECT_EQ(out, coeffs);
+    // The verification-only decoder gives the prepared key's transform.
+    core::PublicKey for_verify;
+    ASSERT_TRUE(core::decode_public_key_for_verify(P(), bytes.data(), for_verify));
+    EXPECT_EQ(for_verify.a_ntt, core::make_public_key(P(), coeffs).a_ntt);
+    EXPECT_EQ(for_verify.params, &P());
 
     const std::size_t at = count / 2;
     for (const auto& [b3, b0, ok] : {std::tuple{0x80, 0x00, false}, {0x00, 0x00, true}}) {
         auto bad = bytes;
         bad[4 * at] = static_cast<std::uint8_t>(b0), bad[4 * at + 1] = 0, bad[4 * at + 2] = 0, bad[4 * at + 3] = static_cast<std::uint8_t>(b3);
         EXPECT_EQ(core::decode_public_key(P(), bad.data(), out), ok);  // negative zero is refused
+        EXPECT_EQ(core::decode_public_key_for_verify(P(), bad.data(), for_verify), ok);
     }
     for (const std::int64_t v : {h + 1, -h - 1}) {
         auto bad = bytes;
         encode_coeff(v, bad.data() + 4 * at);
         EXPECT_FALSE(core::decode_public_key(P(), bad.data(), out)) << v;
+        EXPECT_FALSE(core::decode_public_key_for_verify(P(), bad.data(), for_verify)) << v;
+        EXPECT_EQ(for_verify.params, nullptr);
+    }
+}
+
+// Entry 0 must be the constant 1.
+TEST_P(RowCodecLevel, PublicKeyEntryZeroIsOne) {
+    const std::size_t count = static_cast<std::size_t>((P().k + 2) * P().n);
+    for (const std::size_t at : {std::size_t{0}, static_cast<std::size_t>(P().n) - 1}) {
+        std::vector<std::int64_t> coeffs(count, 0);
+        coeffs[0] = 1;
+        coeffs[at] += 1;
+        std::vector<std::uint8_t> bytes(4 * count);
+        core::encode_row(coeffs.data(), count, bytes.data());
+        std::vector<std::int64_t> out;
+        core::PublicKey pk;
+        EXPECT_FALSE(core::decode_public_key(P(), bytes.data(), out));
+        EXPECT_FALSE(core::decode_public_key_for_verify(P(), bytes.data(), pk));
     }
 }
 
