@@ -84,12 +84,13 @@ VerifyWorkspace& verify_workspace() {
     return w;
 }
 
-// At least `count` elements of v (growing it when a larger level needs more).
+// Exactly `count` elements of v. A change of level replaces the arrays, so a
+// thread that moves to the smaller level does not keep the larger ones.
 template <typename T>
 T* sized(std::vector<T>& v, std::int64_t count) {
-    if (v.size() < sz(count)) {
+    if (v.size() != sz(count)) {
         wipe(v);
-        v.assign(sz(count), T{});
+        std::vector<T>(sz(count)).swap(v);
     }
     return v.data();
 }

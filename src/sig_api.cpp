@@ -93,6 +93,9 @@ uint64_t sig_signature_bytes(void) {
 int32_t sig_keygen(unsigned char* pk, unsigned char* sk) {
     const ParamSet* p = current_param_set();
     if (p == nullptr || pk == nullptr || sk == nullptr) return -1;
+    // The kept trapdoor is about to be replaced: release it first, so that two
+    // prepared trapdoors never coexist.
+    last_key_pair().forget_secret();
     core::PublicKey pub;
     core::SecretKey sec;
     {
@@ -105,7 +108,6 @@ int32_t sig_keygen(unsigned char* pk, unsigned char* sk) {
     core::encode_row(sec.t1.data(), kn, sk + 4 * kn);
 
     LastKeyPair& last = last_key_pair();
-    last.forget_secret();
     last.record = core::make_row(pub.a.data(), p->k + 2, p->n);
     last.prepared = std::make_unique<core::PublicKey>(std::move(pub));
     last.secret_bytes.assign(sk, sk + p->secret_key_bytes());
