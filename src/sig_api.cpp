@@ -73,7 +73,47 @@ LastKeyPair& last_key_pair() {
 
 using namespace ringtrap;
 
-int32_t sig_select_level(int32_t level) { return parameter_init(level) ? 0 : -1; }
+namespace {
+
+// No C++ exception may cross the C boundary: an allocation failure or any other
+// internal error becomes the function's failure result instead.
+template <typename Fn>
+int32_t guarded(int32_t on_error, Fn&& fn) noexcept {
+    try {
+        return fn();
+    } catch (...) {
+        return on_error;
+    }
+}
+
+int32_t keygen_impl(unsigned char* pk, unsigned char* sk);
+int32_t sign_impl(const unsigned char* sk, const unsigned char* m, uint64_t mlen, unsigned char* sig, uint64_t* siglen);
+int32_t verf_impl(const unsigned char* pk, const unsigned char* sig, const unsigned char* m, uint64_t mlen);
+
+}  // namespace
+
+int32_t sig_select_level(int32_t level) {
+    return guarded(-1, [&] { return parameter_init(level) ? 0 : -1; });
+}
+
+int32_t sig_keygen(unsigned char* pk, unsigned char* sk) {
+    return guarded(-1, [&] { return keygen_impl(pk, sk); });
+}
+
+int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen, unsigned char* sig, uint64_t* siglen) {
+    if (siglen != nullptr) *siglen = 0;
+    const int32_t rc = guarded(-3, [&] { return sign_impl(sk, m, mlen, sig, siglen); });
+    if (rc == -3 && sig != nullptr) {
+        // Leave no partial signature behind.
+        if (const ParamSet* p = current_param_set()) std::memset(sig, 0, p->signature_bytes());
+    }
+    return rc;
+}
+
+int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t siglen, const unsigned char* m, uint64_t mlen) {
+    (void)siglen;  // the signature is always read at its full size
+    return guarded(0, [&] { return verf_impl(pk, sig, m, mlen); });
+}
 
 uint64_t sig_public_key_bytes(void) {
     const ParamSet* p = current_param_set();
@@ -90,7 +130,9 @@ uint64_t sig_signature_bytes(void) {
     return p ? p->signature_bytes() : 0;
 }
 
-int32_t sig_keygen(unsigned char* pk, unsigned char* sk) {
+namespace {
+
+int32_t keygen_impl(unsigned char* pk, unsigned char* sk) {
     const ParamSet* p = current_param_set();
     if (p == nullptr || pk == nullptr || sk == nullptr) return -1;
     // The kept trapdoor is about to be replaced: release it first, so that two
@@ -116,9 +158,8 @@ int32_t sig_keygen(unsigned char* pk, unsigned char* sk) {
     return 0;
 }
 
-int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen, unsigned char* sig, uint64_t* siglen) {
+int32_t sign_impl(const unsigned char* sk, const unsigned char* m, uint64_t mlen, unsigned char* sig, uint64_t* siglen) {
     const ParamSet* p = current_param_set();
-    if (siglen != nullptr) *siglen = 0;
     if (p == nullptr || sk == nullptr || sig == nullptr || siglen == nullptr || (m == nullptr && mlen != 0)) return -1;
     const std::size_t sig_bytes = p->signature_bytes();
     LastKeyPair& last = last_key_pair();
@@ -170,8 +211,7 @@ int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen,
     return 0;
 }
 
-int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t siglen, const unsigned char* m, uint64_t mlen) {
-    (void)siglen;  // the signature is always read at its full size
+int32_t verf_impl(const unsigned char* pk, const unsigned char* sig, const unsigned char* m, uint64_t mlen) {
     const ParamSet* p = current_param_set();
     if (p == nullptr || pk == nullptr || sig == nullptr || (m == nullptr && mlen != 0)) return 0;
     ByteBuffers& b = byte_buffers();
@@ -180,3 +220,5 @@ int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t sig
     core::decode_row(sig, b.x.size(), b.x.data());
     return core::verify(b.public_key, b.x.data(), m, mlen) ? 1 : 0;
 }
+
+}  // namespace
