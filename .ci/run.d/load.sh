@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sustained load on a Release build: 10,000 messages signed and verified at
-# level 128 through every interface, with resident memory checked for growth.
+# each level through every interface, with resident memory checked for growth.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -8,4 +8,4 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 BUILD=build-hostile
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DRINGTRAP_WERROR=ON -DRINGTRAP_BUILD_BENCH=OFF -DRINGTRAP_SANITIZE=
 cmake --build "$BUILD" --target ringtrap_tests -j "$JOBS"
-RINGTRAP_LOAD_MESSAGES=10000 "$BUILD/ringtrap_tests" --gtest_filter='Levels/Load.*/level128'
+RINGTRAP_LOAD_MESSAGES=10000 "$BUILD/ringtrap_tests" --gtest_filter='Levels/Load.*'
