@@ -65,9 +65,22 @@ UsageError usage(std::string message) {
     return UsageError{std::move(message)};
 }
 
+// Quotes a user-supplied argument for an error message. Control bytes are
+// shown as \xNN, so a message stays on one line and no terminal escape
+// sequence from an argument reaches standard error.
 std::string in_quotes(std::string_view text) {
+    static const char* const hex = "0123456789abcdef";
     std::string out = "'";
-    out += text;
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+        } else {
+            out += ch;
+        }
+    }
     out += "'";
     return out;
 }

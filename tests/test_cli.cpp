@@ -93,6 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ParseUsageErrors,
     ::testing::Values(
         UsageCase{{}, "no command"}, UsageCase{{"frobnicate"}, "unknown command 'frobnicate'"},
+        UsageCase{{"bad\nname\x1b[2J"}, "unknown command 'bad\\x0aname\\x1b[2J'"},
         UsageCase{{"--frobnicate"}, "unknown option '--frobnicate'"},
         UsageCase{{"--version", "x"}, "takes no arguments"},
         UsageCase{{"sign", "--secret-key", "s", "--public-key", "p", "--force"}, "unknown option '--force' for sign"},

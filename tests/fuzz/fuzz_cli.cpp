@@ -76,8 +76,6 @@ void parse(std::span<const std::uint8_t> bytes) {
             args.back().push_back(static_cast<char>(b));
     }
     if (bytes.empty()) args.clear();
-    bool newline_in_args = false;
-    for (const std::string& a : args) newline_in_args = newline_in_args || a.find('\n') != std::string::npos;
 
     const cli::ParseResult result = cli::parse_arguments(args);
     if (const auto* error = std::get_if<cli::UsageError>(&result)) {
@@ -85,8 +83,8 @@ void parse(std::span<const std::uint8_t> bytes) {
         check(error->message.size() > hint.size(), "a usage error says what is wrong");
         check(error->message.compare(error->message.size() - hint.size(), hint.size(), hint) == 0,
               "a usage error points to --help");
-        // One line, unless the user's own arguments carried the line break.
-        check(newline_in_args || error->message.find('\n') == std::string::npos, "a usage error is one line");
+        // One line, whatever the arguments held: control bytes are escaped.
+        check(error->message.find('\n') == std::string::npos, "a usage error is one line");
     } else {
         check_command(std::get<cli::Command>(result));
     }
