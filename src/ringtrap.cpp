@@ -63,11 +63,19 @@ void check_signature_size(Level level, std::size_t size) {
                                                   std::to_string(params_of(level).signature_bytes()));
 }
 
+// The prepared data of a key object; a moved-from object has none.
+template <typename T>
+const T& live(const std::shared_ptr<const T>& impl) {
+    if (!impl) throw std::logic_error("ringtrap: use of a moved-from key object");
+    return *impl;
+}
+
 }  // namespace
 
 const char* version() noexcept { return RINGTRAP_VERSION_STRING; }
 
 Sizes sizes(Level level) noexcept {
+    if (level != Level::L128 && level != Level::L256) return Sizes{0, 0, 0};
     const ParamSet& p = params_of(level);
     return Sizes{p.public_key_bytes(), p.secret_key_bytes(), p.signature_bytes()};
 }
@@ -101,19 +109,21 @@ KeyPair generate_keypair(Level level) {
 
 VerifyingKey VerifyingKey::from_bytes(std::span<const std::uint8_t> public_key) { return VerifyingKey(prepare_public(public_key)); }
 
-Level VerifyingKey::level() const noexcept { return impl_->level; }
+Level VerifyingKey::level() const { return live(impl_).level; }
 
 bool VerifyingKey::verify(std::span<const std::uint8_t> signature, std::span<const std::uint8_t> message) const {
-    check_signature_size(impl_->level, signature.size());
+    const detail::PreparedPublicKey& pub = live(impl_);
+    check_signature_size(pub.level, signature.size());
     std::vector<std::int64_t>& x = row_buffer();
     x.resize(signature.size() / 4);
     core::decode_row(signature.data(), x.size(), x.data());
-    return core::verify(impl_->key, x.data(), message.data(), message.size());
+    return core::verify(pub.key, x.data(), message.data(), message.size());
 }
 
 Bytes VerifyingKey::to_bytes() const {
-    Bytes out(impl_->key.a.size() * 4);
-    core::encode_row(impl_->key.a.data(), impl_->key.a.size(), out.data());
+    const detail::PreparedPublicKey& pub = live(impl_);
+    Bytes out(pub.key.a.size() * 4);
+    core::encode_row(pub.key.a.data(), pub.key.a.size(), out.data());
     return out;
 }
 
@@ -141,19 +151,21 @@ SigningKey SigningKey::from_bytes(std::span<const std::uint8_t> secret_key, std:
     return SigningKey(std::move(sec), std::move(pub));
 }
 
-Level SigningKey::level() const noexcept { return impl_->level; }
+Level SigningKey::level() const { return live(impl_).level; }
 
 Bytes SigningKey::sign(std::span<const std::uint8_t> message) const {
-    const ParamSet& p = params_of(impl_->level);
+    const detail::PreparedSecretKey& sec = live(impl_);
+    const detail::PreparedPublicKey& pub = live(public_.impl_);
+    const ParamSet& p = params_of(sec.level);
     std::vector<std::int64_t>& x = row_buffer();
     x.resize(static_cast<std::size_t>((p.k + 2) * p.n));
     {
         DrawLock lock;
-        core::sign(public_.impl_->key, impl_->key, message.data(), message.size(), x.data());
+        core::sign(pub.key, sec.key, message.data(), message.size(), x.data());
     }
     // The key pair was checked when it was loaded; a failure here means a fault
     // during signing, and such a signature must not leave the library.
-    if (!core::verify(public_.impl_->key, x.data(), message.data(), message.size()))
+    if (!core::verify(pub.key, x.data(), message.data(), message.size()))
         throw Error(Errc::signing_failed, "the fresh signature did not verify; it was discarded");
     Bytes out(p.signature_bytes());
     core::encode_row(x.data(), x.size(), out.data());

@@ -37,7 +37,7 @@ struct Sizes {
     std::size_t signature;
 };
 
-// Byte sizes of the three objects at a level.
+// Byte sizes of the three objects at a level (all 0 for a value that is not a level).
 Sizes sizes(Level level) noexcept;
 
 // The level whose object of that kind has this size, if any. Public keys and
@@ -111,7 +111,9 @@ public:
     // Throws Error (bad_public_key_size, malformed_public_key).
     static VerifyingKey from_bytes(std::span<const std::uint8_t> public_key);
 
-    Level level() const noexcept;
+    // Key objects may be moved; any call on a moved-from object throws
+    // std::logic_error.
+    Level level() const;
     // true when the signature is valid for the message. Throws Error
     // (bad_signature_size) when the signature is not of this key's level.
     bool verify(std::span<const std::uint8_t> signature, std::span<const std::uint8_t> message) const;
@@ -131,7 +133,7 @@ public:
     // malformed_public_key, key_mismatch).
     static SigningKey from_bytes(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key);
 
-    Level level() const noexcept;
+    Level level() const;
     // A signature of the message. Throws Error(signing_failed) if the fresh
     // signature does not verify (it is then discarded).
     Bytes sign(std::span<const std::uint8_t> message) const;

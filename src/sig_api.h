@@ -42,9 +42,13 @@ int32_t sig_keygen(unsigned char* pk, unsigned char* sk);
 
 /* Signs m (mlen bytes) with sk, which must be the secret key of the most recent
  * sig_keygen in this process. Writes the signature to sig and its length to
- * *siglen and returns 0. Returns non-zero, with *siglen = 0 and the signature
- * area zeroed, when no key pair was generated, when sk does not belong to that
- * key pair, or when no level is selected. */
+ * *siglen and returns 0. On failure returns non-zero and sets *siglen = 0
+ * (when siglen is not null):
+ *   -1  no level selected, a null argument, or no key pair generated yet (in the
+ *       last case the signature area is zeroed);
+ *   -2  sk does not belong to that key pair, or the fresh signature did not
+ *       verify (the signature area is zeroed);
+ *   -3  an internal error such as exhausted memory (the signature area is zeroed). */
 int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen, unsigned char* sig, uint64_t* siglen);
 
 /* 1 when sig is a valid signature of m under pk, 0 otherwise (also for a

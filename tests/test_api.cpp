@@ -142,11 +142,25 @@ TEST_P(Api, ConcurrentSigningAndVerification) {
     for (int v : ok) EXPECT_EQ(v, 3);
 }
 
+TEST(ApiMisc, MovedFromKeysThrowInsteadOfCrashing) {
+    const KeyPair kp = generate_keypair(Level::L128);
+    SigningKey sk = SigningKey::from_bytes(kp.secret_key, kp.public_key);
+    VerifyingKey vk = VerifyingKey::from_bytes(kp.public_key);
+    const SigningKey sk2 = std::move(sk);
+    const VerifyingKey vk2 = std::move(vk);
+    const auto msg = bytes_of("m");
+    EXPECT_THROW((void)sk.sign(msg), std::logic_error);       // NOLINT(bugprone-use-after-move)
+    EXPECT_THROW((void)vk.verify(Bytes(53248), msg), std::logic_error);  // NOLINT(bugprone-use-after-move)
+    EXPECT_THROW((void)vk.level(), std::logic_error);
+    EXPECT_TRUE(vk2.verify(sk2.sign(msg), msg));
+}
+
 TEST(ApiMisc, VersionAndLevels) {
     EXPECT_STREQ(version(), "0.1.0");
     EXPECT_EQ(level_from_int(128), Level::L128);
     EXPECT_EQ(level_from_int(256), Level::L256);
     EXPECT_FALSE(level_from_int(192));
+    EXPECT_EQ(sizes(static_cast<Level>(192)).public_key, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, Api,
