@@ -18,32 +18,7 @@
 namespace ringtrap {
 namespace {
 
-// Installs a draw source for the lifetime of the object: values from a seeded
-// engine in [1, 32767] (never 0, so no second draw is skipped), or a fixed
-// script followed by a fill value. Counts the draws taken.
-class Draws {
-public:
-    explicit Draws(std::uint64_t seed, std::vector<int> script = {}, int fill = -1)
-        : rng_(seed), script_(std::move(script)), fill_(fill) {
-        set_draw_source([this] {
-            ++count_;
-            if (next_ < script_.size()) return script_[next_++];
-            return fill_ >= 0 ? fill_ : dist_(rng_);
-        });
-    }
-    ~Draws() { set_draw_source({}); }
-    Draws(const Draws&) = delete;
-    Draws& operator=(const Draws&) = delete;
-    std::int64_t count() const { return count_; }
-
-private:
-    std::mt19937_64 rng_;
-    std::uniform_int_distribution<int> dist_{1, 32767};
-    std::vector<int> script_;
-    std::size_t next_ = 0;
-    int fill_;
-    std::int64_t count_ = 0;
-};
+using Draws = testing::ScriptedDraws;
 
 // ---------------------------------------------------------------------------
 // The field sampler exactly as its rules read: full-length records at every

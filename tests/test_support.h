@@ -8,7 +8,10 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "RandomGenerator.h"
 #include "common.h"
 #include "params.h"
 
@@ -30,6 +33,33 @@ protected:
 
 // Random polynomial with coefficients in [lo, hi] from a fixed-seed engine.
 inline poly_R random_poly(std::mt19937_64& rng, std::int64_t len, std::int64_t lo, std::int64_t hi);
+
+// Installs a draw source for the lifetime of the object: a fixed script, then
+// either a fill value or values from a seeded engine in [1, 32767] (never 0, so
+// no second draw is ever skipped unless scripted). Counts the draws taken.
+class ScriptedDraws {
+public:
+    explicit ScriptedDraws(std::uint64_t seed, std::vector<int> script = {}, int fill = -1)
+        : rng_(seed), script_(std::move(script)), fill_(fill) {
+        set_draw_source([this] {
+            ++count_;
+            if (next_ < script_.size()) return script_[next_++];
+            return fill_ >= 0 ? fill_ : dist_(rng_);
+        });
+    }
+    ~ScriptedDraws() { set_draw_source({}); }
+    ScriptedDraws(const ScriptedDraws&) = delete;
+    ScriptedDraws& operator=(const ScriptedDraws&) = delete;
+    std::int64_t count() const { return count_; }
+
+private:
+    std::mt19937_64 rng_;
+    std::uniform_int_distribution<int> dist_{1, 32767};
+    std::vector<int> script_;
+    std::size_t next_ = 0;
+    int fill_;
+    std::int64_t count_ = 0;
+};
 
 // Captures what fn writes to standard output.
 inline std::string capture_stdout(const std::function<void()>& fn) {
