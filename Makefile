@@ -4,6 +4,10 @@ BUILD_DIR ?= build
 TEST_BUILD_DIR ?= build-test
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
+# CI exports RINGTRAP_WERROR=ON: warnings become errors in its builds only.
+ifneq ($(filter ON on 1 true,$(RINGTRAP_WERROR)),)
+CMAKE_ARGS += -DRINGTRAP_WERROR=ON
+endif
 
 .PHONY: demo test bench clean
 
