@@ -347,46 +347,45 @@ void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs)
     }
 }
 
-bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out) {
-    const std::size_t count = sz((p.k + 2) * p.n);
-    const std::uint32_t h = static_cast<std::uint32_t>((p.q - 1) / 2);
-    out.resize(count);
-    // Canonical: magnitude at most (q-1)/2 and no negative zero. One flag for
-    // the whole key, so the loop has no data-dependent branch.
-    std::uint32_t bad = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t w = load_le32(bytes + 4 * i);
-        const std::uint32_t m = w & 0x7FFFFFFFu;
-        bad |= static_cast<std::uint32_t>(m > h) | (static_cast<std::uint32_t>(m == 0) & (w >> 31));
-        const std::int64_t neg = -static_cast<std::int64_t>(w >> 31);
-        out[i] = (static_cast<std::int64_t>(m) ^ neg) - neg;
-    }
-    if (bad != 0) return false;
-    if (out[0] != 1) return false;
-    for (std::int64_t j = 1; j < p.n; ++j)
-        if (out[sz(j)] != 0) return false;
-    return true;
-}
+namespace {
 
-bool decode_public_key_for_verify(const ParamSet& p, const std::uint8_t* bytes, PublicKey& pk) {
-    const std::int64_t nn = p.n, count = (p.k + 2) * p.n;
+// Decodes (k+2) n public-key coefficients into out (64- or 32-bit) and checks
+// that they form a key the generator can have written: every coefficient
+// canonical (magnitude at most (q-1)/2, no negative zero) and entry 0 the
+// constant 1. One flag for the whole key, so the loop has no data-dependent
+// branch.
+template <typename T>
+bool decode_public_key_into(const ParamSet& p, const std::uint8_t* bytes, T* out) {
+    const std::int64_t count = (p.k + 2) * p.n;
     const std::uint32_t h = static_cast<std::uint32_t>((p.q - 1) / 2);
-    pk.params = nullptr;
-    pk.a.clear();
-    pk.a_ntt.resize(sz(count));
-    std::int32_t* out = pk.a_ntt.data();
-    // The checks of decode_public_key, straight into 32-bit centred values.
     std::uint32_t bad = 0;
     for (std::int64_t i = 0; i < count; ++i) {
         const std::uint32_t w = load_le32(bytes + 4 * i);
         const std::uint32_t m = w & 0x7FFFFFFFu;
         bad |= static_cast<std::uint32_t>(m > h) | (static_cast<std::uint32_t>(m == 0) & (w >> 31));
-        const std::int32_t neg = -static_cast<std::int32_t>(w >> 31);
-        out[i] = (static_cast<std::int32_t>(m & 0x7FFFFFFFu) ^ neg) - neg;
+        const T neg = -static_cast<T>(w >> 31);
+        out[i] = (static_cast<T>(m) ^ neg) - neg;
     }
     if (bad != 0 || out[0] != 1) return false;
-    for (std::int64_t j = 1; j < nn; ++j)
+    for (std::int64_t j = 1; j < p.n; ++j)
         if (out[j] != 0) return false;
+    return true;
+}
+
+}  // namespace
+
+bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out) {
+    out.resize(sz((p.k + 2) * p.n));
+    return decode_public_key_into(p, bytes, out.data());
+}
+
+bool decode_public_key_for_verify(const ParamSet& p, const std::uint8_t* bytes, PublicKey& pk) {
+    const std::int64_t nn = p.n, count = (p.k + 2) * p.n;
+    pk.params = nullptr;
+    pk.a.clear();
+    pk.a_ntt.resize(sz(count));
+    std::int32_t* out = pk.a_ntt.data();
+    if (!decode_public_key_into(p, bytes, out)) return false;
     const NttTables& t = ntt_tables(p);
     for (std::int64_t i = 0; i < p.k + 2; ++i) ntt_forward(t, out + i * nn);
     pk.params = &p;
