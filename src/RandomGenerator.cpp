@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sys/random.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -166,6 +167,26 @@ int detail::draw_slow() {
     if (src.custom) return src.custom() & 0x7fff;
     refill(src);
     return draw();
+}
+
+void draw_bytes(std::uint8_t* out, std::size_t len) {
+    Source& src = source();
+    if (src.custom) {
+        for (std::size_t i = 0; i < len; ++i) out[i] = static_cast<std::uint8_t>(src.custom() & 0xff);
+        return;
+    }
+    detail::DrawBuffer& b = detail::g_draw_buffer;
+    const std::size_t consumed = len + (len & 1);
+    std::size_t done = 0;
+    while (done < consumed) {
+        if (b.cursor >= b.limit) refill(src);
+        const std::size_t take = std::min(consumed - done, b.limit - b.cursor);
+        const std::size_t copy = done + take <= len ? take : len - done;
+        std::memcpy(out + done, b.bytes + b.cursor, copy);
+        secure_zero(b.bytes + b.cursor, take);
+        b.cursor += take;
+        done += take;
+    }
 }
 
 void seed_draws(std::uint64_t seed) {

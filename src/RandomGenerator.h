@@ -152,6 +152,14 @@ inline double gaussian_from(double cos_theta, double radius, double c, double si
 
 }  // namespace detail
 
+// The next `len` bytes of the draw stream, for samplers that want whole
+// random words rather than 15-bit draws: with the default source they are the
+// keystream bytes at the current position (an odd length also consumes the
+// byte after the last one, so that draws stay aligned on byte pairs); with a
+// custom source each byte is the low 8 bits of one draw. Consumed keystream is
+// wiped from the buffer.
+void draw_bytes(std::uint8_t* out, std::size_t len);
+
 // Makes the default (ChaCha20) source deterministic. The key is the seed as 8
 // little-endian bytes followed by 24 zero bytes; nonce zero, block counter 0;
 // buffered keystream is discarded. A custom source, if installed, stays

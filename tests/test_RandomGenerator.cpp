@@ -71,6 +71,22 @@ TEST(DrawSource, SeededStreamIsReproducibleAndMatchesTheKeystream) {
     EXPECT_NE(a, take_draws(a.size()));
 }
 
+TEST(DrawSource, BytesAreTheKeystreamAndKeepDrawsAligned) {
+    std::array<std::uint8_t, 32> key{7};
+    std::vector<std::uint8_t> ks(64 * 40);
+    for (std::size_t b = 0; b < 40; ++b) chacha20::block_ref(chacha20::load_key(key.data()), b, 0, ks.data() + 64 * b);
+    seed_draws(7);
+    const int d0 = draw();
+    std::vector<std::uint8_t> got(2 * 1024 + 3);  // crosses a refill; odd length
+    draw_bytes(got.data(), got.size());
+    const int after = draw();
+    EXPECT_EQ(d0, (ks[0] | ks[1] << 8) & 0x7fff);
+    for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], ks[2 + i]) << i;
+    const std::size_t next = 2 + got.size() + 1;  // the odd length skipped one byte
+    EXPECT_EQ(after, (ks[next] | ks[next + 1] << 8) & 0x7fff);
+    seed_draws_from_os();
+}
+
 TEST(DrawSource, SeedIsTheLittleEndianStartOfTheKey) {
     seed_draws(UINT64_C(0x0123456789abcdef));
     const auto a = take_draws(600);
