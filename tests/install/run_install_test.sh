@@ -62,6 +62,15 @@ if [ -e "$lib/libringtrap.so" ]; then
 else
   [ -f "$lib/libringtrap.a" ] || fail "neither libringtrap.a nor libringtrap.so installed"
 fi
+# The library holds no code of the command-line program (its entry point, the
+# demonstration, the tool and its argument parser).
+if command -v nm >/dev/null; then
+  for libfile in "$lib"/libringtrap.a "$lib"/libringtrap.so."$version"; do
+    [ -f "$libfile" ] || continue
+    program_symbols=$(nm -C --defined-only "$libfile" 2>/dev/null | grep -E 'run_demonstration|ringtrap::cli::| [Tt] main$' || true)
+    [ -z "$program_symbols" ] || fail "$libfile defines program symbols: $program_symbols"
+  done
+fi
 src=$(cd "$here/../.." && pwd)/src
 grep -q "$src" "$lib/pkgconfig/ringtrap.pc" "$lib/cmake/ringtrap/"*.cmake &&
   fail "the installed package refers to the source tree"
