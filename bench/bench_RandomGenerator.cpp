@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "BasicScheme.h"
 #include "RandomGenerator.h"
 #include "chacha20.h"
 #include "common.h"

@@ -3,6 +3,7 @@
 #include <random>
 #include <vector>
 
+#include "BasicScheme.h"
 #include "common.h"
 #include "fft.h"
 #include "util.h"
@@ -19,7 +20,7 @@ poly_R random_poly(std::mt19937_64& rng, std::int64_t len, std::int64_t bound) {
 }
 
 void BM_FFT_R_forward(benchmark::State& state) {
-    parameter_init(static_cast<std::int32_t>(state.range(0)));
+    if (!parameter_init(static_cast<std::int32_t>(state.range(0)))) return state.SkipWithError("no such level");
     std::mt19937_64 rng(1);
     const poly_R a = random_poly(rng, n, modulo / 2);
     std::vector<std::int64_t> out(static_cast<std::size_t>(n));
@@ -31,7 +32,7 @@ void BM_FFT_R_forward(benchmark::State& state) {
 BENCHMARK(BM_FFT_R_forward)->Arg(128)->Arg(256);
 
 void BM_mod_mul_poly_R(benchmark::State& state) {
-    parameter_init(static_cast<std::int32_t>(state.range(0)));
+    if (!parameter_init(static_cast<std::int32_t>(state.range(0)))) return state.SkipWithError("no such level");
     std::mt19937_64 rng(2);
     const poly_R a = random_poly(rng, n, modulo / 2), b = random_poly(rng, n, modulo / 2);
     for (auto _ : state) benchmark::DoNotOptimize(mod_mul_poly_R(a, b).coeffs);
@@ -39,7 +40,7 @@ void BM_mod_mul_poly_R(benchmark::State& state) {
 BENCHMARK(BM_mod_mul_poly_R)->Arg(128)->Arg(256);
 
 void BM_inner_product_k_plus_2(benchmark::State& state) {
-    parameter_init(static_cast<std::int32_t>(state.range(0)));
+    if (!parameter_init(static_cast<std::int32_t>(state.range(0)))) return state.SkipWithError("no such level");
     std::mt19937_64 rng(3);
     mat_poly_R A = create_mat_poly_R(n, 1, k + 2), B = create_mat_poly_R(n, 1, k + 2);
     for (std::int64_t j = 0; j < k + 2; ++j) {

@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "BasicScheme.h"
 #include "ntt.h"
 #include "params.h"
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <stdexcept>
 #include <vector>
 
 #include "RandomGenerator.h"
@@ -19,13 +20,13 @@ struct ByteKeys {
     unsigned char msg[100];
     std::uint64_t siglen = 0;
     explicit ByteKeys(int level) {
-        sig_select_level(level);
+        if (sig_select_level(level) != 0) throw std::runtime_error("bench: level not available");
         pk.resize(sig_public_key_bytes());
         sk.resize(sig_secret_key_bytes());
         sig.resize(sig_signature_bytes());
         for (int i = 0; i < 100; ++i) msg[i] = static_cast<unsigned char>(i * 7);
-        sig_keygen(pk.data(), sk.data());
-        sig_sign(sk.data(), msg, sizeof msg, sig.data(), &siglen);
+        if (sig_keygen(pk.data(), sk.data()) != 0 || sig_sign(sk.data(), msg, sizeof msg, sig.data(), &siglen) != 0)
+            throw std::runtime_error("bench: key generation or signing failed");
     }
 };
 
@@ -88,7 +89,7 @@ void BM_peak_rss_after_1000_signatures(benchmark::State& state) {
             ByteKeys keys(level);
             for (int i = 0; i < 1000; ++i) {
                 keys.msg[0] = static_cast<unsigned char>(i);
-                sig_sign(keys.sk.data(), keys.msg, sizeof keys.msg, keys.sig.data(), &keys.siglen);
+                if (sig_sign(keys.sk.data(), keys.msg, sizeof keys.msg, keys.sig.data(), &keys.siglen) != 0) _exit(1);
             }
             rusage usage{};
             getrusage(RUSAGE_SELF, &usage);

@@ -1,7 +1,7 @@
 #include "BasicScheme.h"
 
-#include <cstring>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "fft.h"
@@ -51,28 +51,31 @@ void KeyGen(mat_poly_R* A, mat_poly_R* T0, mat_poly_R* T1) {
     core::PublicKey pk;
     core::SecretKey sk;
     core::keygen(p, pk, sk);
-    *A = core::make_row(pk.a.data(), p.k + 2, p.n);
-    *T0 = core::make_row(sk.t0.data(), p.k, p.n);
-    *T1 = core::make_row(sk.t1.data(), p.k, p.n);
+    *A = make_row(pk.a.data(), p.k + 2, p.n);
+    *T0 = make_row(sk.t0.data(), p.k, p.n);
+    *T1 = make_row(sk.t1.data(), p.k, p.n);
 }
 
 mat_poly_R Sign(const mat_poly_R& A, const mat_poly_R& T0, const mat_poly_R& T1, const std::uint8_t* message,
                 std::uint64_t length) {
     const ParamSet& p = require_param_set();
-    if (!core::is_row(A, p.k + 2, p.n) || !core::is_row(T0, p.k, p.n) || !core::is_row(T1, p.k, p.n))
+    if (!is_row(A, p.k + 2, p.n) || !is_row(T0, p.k, p.n) || !is_row(T1, p.k, p.n))
         throw std::invalid_argument("Sign: A must be 1 x (k+2) and T0, T1 1 x k, with entries of n coefficients");
-    const core::PublicKey pk = core::make_public_key(p, core::flatten_row(A));
-    const core::SecretKey sk = core::make_secret_key(p, core::flatten_row(T0), core::flatten_row(T1));
+    const core::PublicKey pk = core::make_public_key(p, flatten_row(A));
+    SecretBuffer<std::int64_t> t0(static_cast<std::size_t>(p.k * p.n)), t1(t0.size());
+    flatten_row(T0, t0.data());
+    flatten_row(T1, t1.data());
+    const core::SecretKey sk = core::make_secret_key(p, std::move(t0), std::move(t1));
     std::vector<std::int64_t> x(static_cast<std::size_t>((p.k + 2) * p.n));
     core::sign(pk, sk, message, length, x.data());
-    return core::make_row(x.data(), p.k + 2, p.n);
+    return make_row(x.data(), p.k + 2, p.n);
 }
 
 std::int32_t Verify(const mat_poly_R& A, const mat_poly_R& x, const std::uint8_t* message, std::uint64_t length) {
     const ParamSet* p = current_param_set();
-    if (p == nullptr || !core::is_row(A, p->k + 2, p->n) || !core::is_row(x, p->k + 2, p->n)) return 0;
-    const core::PublicKey pk = core::make_public_key(*p, core::flatten_row(A));
-    const std::vector<std::int64_t> xs = core::flatten_row(x);
+    if (p == nullptr || !is_row(A, p->k + 2, p->n) || !is_row(x, p->k + 2, p->n)) return 0;
+    const core::PublicKey pk = core::make_public_key(*p, flatten_row(A));
+    const std::vector<std::int64_t> xs = flatten_row(x);
     return core::verify(pk, xs.data(), message, length) ? 1 : 0;
 }
 

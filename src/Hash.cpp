@@ -2,12 +2,13 @@
 
 #include <stdexcept>
 
+#include "BasicScheme.h"
 #include "sha256.h"
 #include "util.h"
 
 namespace ringtrap {
 
-void hash_into(const std::uint8_t* message, std::uint64_t length, std::int64_t q, std::int64_t* out, std::int64_t count) {
+void Hash(const std::uint8_t* message, std::uint64_t length, std::int64_t count, std::int64_t q, std::int64_t* out) {
     if (q <= 0) throw std::invalid_argument("ringtrap: Hash needs a positive modulus");
     if (count <= 0 || out == nullptr || (message == nullptr && length > 0)) return;
 
@@ -28,7 +29,7 @@ poly_R Hash(const std::uint8_t* message, std::uint64_t length, std::int64_t coun
     if (q <= 0) throw std::invalid_argument("ringtrap: Hash needs a positive modulus");
     if (count <= 0 || (message == nullptr && length > 0)) return poly_R{};
     poly_R out = create_poly_R(count);
-    hash_into(message, length, q, out.coeffs, count);
+    Hash(message, length, count, q, out.coeffs);
     return out;
 }
 

@@ -28,9 +28,9 @@ poly_R Hash(const std::uint8_t* message, std::uint64_t length, std::int64_t coun
 // any thread. Throws std::invalid_argument when q <= 0.
 poly_R Hash(const std::uint8_t* message, std::uint64_t length, std::int64_t count, std::int64_t q);
 
-// Writes the `count` coefficients of Hash(message, length, count, q) to
-// out[0 .. count-1] without allocating. Writes nothing for count <= 0 or for
-// message == nullptr with length > 0. Throws std::invalid_argument when q <= 0.
-void hash_into(const std::uint8_t* message, std::uint64_t length, std::int64_t q, std::int64_t* out, std::int64_t count);
+// The same into out[0 .. count-1], without allocating. Writes nothing for
+// count <= 0 or for message == nullptr with length > 0. Throws
+// std::invalid_argument when q <= 0.
+void Hash(const std::uint8_t* message, std::uint64_t length, std::int64_t count, std::int64_t q, std::int64_t* out);
 
 }  // namespace ringtrap

@@ -9,11 +9,13 @@
 #include <cstring>
 #include <cmath>
 #include <stdexcept>
-#include <system_error>
+#include <string>
 #include <utility>
 
+#include "BasicScheme.h"
 #include "chacha20.h"
 #include "gaussian_tables.h"
+#include "ringtrap.h"
 #include "util.h"
 
 namespace ringtrap {
@@ -32,7 +34,7 @@ static_assert(kRefillBlocks % chacha20::kLanes == 0, "refills use whole multi-bl
 // Everything about the default source except the buffer, which the inline
 // fast path of draw() needs to see.
 struct Source {
-    chacha20::Key key{};
+    SecretBuffer<chacha20::Key> key;    // one key once keyed
     std::uint64_t counter = 0;          // next block to generate
     bool keyed = false;                 // key is usable; otherwise take OS entropy at the next refill
     bool from_os = false;               // key came from OS entropy
@@ -51,14 +53,20 @@ std::recursive_mutex& draw_mutex() {
 
 void discard_buffer() noexcept {
     detail::DrawBuffer& b = detail::g_draw_buffer;
-    secure_zero(b.bytes, sizeof b.bytes);
+    b.bytes.wipe();
     b.cursor = detail::kDrawBufferBytes;
 }
 
 void forget_key(Source& src) noexcept {
-    secure_zero(src.key.data(), sizeof src.key);
+    src.key.wipe();
     src.keyed = false;
     src.counter = 0;
+}
+
+void set_key(Source& src, const std::uint8_t bytes[32]) {
+    if (src.key.empty()) src.key = SecretBuffer<chacha20::Key>(1);
+    src.key[0] = chacha20::load_key(bytes);
+    src.keyed = true;
 }
 
 // A forked child must not replay the parent's OS-keyed stream: drop both the
@@ -78,8 +86,10 @@ void os_entropy(std::uint8_t* out, std::size_t len) {
     while (len > 0) {
         const ssize_t got = ::getrandom(out, len, 0);
         if (got < 0) {
-            if (errno == EINTR) continue;
-            throw std::system_error(errno, std::generic_category(), "ringtrap: no operating-system entropy (getrandom)");
+            const int err = errno;
+            if (err == EINTR) continue;
+            throw Error(Errc::entropy_unavailable,
+                        std::string("ringtrap: no operating-system entropy (getrandom: ") + std::strerror(err) + ")");
         }
         out += got;
         len -= static_cast<std::size_t>(got);
@@ -95,16 +105,16 @@ void key_from_os(Source& src) {
     std::uint8_t bytes[32];
     os_entropy(bytes, sizeof bytes);
     forget_key(src);
-    src.key = chacha20::load_key(bytes);
+    set_key(src, bytes);
     secure_zero(bytes, sizeof bytes);
-    src.keyed = true;
     src.from_os = true;
 }
 
 void refill(Source& src) {
     if (!src.keyed) key_from_os(src);
     detail::DrawBuffer& b = detail::g_draw_buffer;
-    chacha20::blocks(src.key, src.counter, 0, b.bytes, kRefillBlocks);
+    if (b.bytes.empty()) b.bytes = SecretBuffer<std::uint8_t>(detail::kDrawBufferBytes);
+    chacha20::blocks(src.key[0], src.counter, 0, b.bytes.data(), kRefillBlocks);
     src.counter += kRefillBlocks;
     b.cursor = 0;
 }
@@ -142,7 +152,7 @@ void detail::gaussian_factors(const gaussian_tables::BoxMuller& t, double* cos_o
             const std::size_t limit = b.limit;
             while (i < count && cursor + 4 <= limit) {
                 std::uint32_t w;
-                std::memcpy(&w, b.bytes + cursor, sizeof w);
+                std::memcpy(&w, b.bytes.data() + cursor, sizeof w);
                 const std::uint32_t r2 = (w >> 16) & 0x7fff;
                 if (r2 == 0) break;
                 cos_out[i] = t.cos_theta[w & 0x7fff];
@@ -182,8 +192,8 @@ void draw_bytes(std::uint8_t* out, std::size_t len) {
         if (b.cursor >= b.limit) refill(src);
         const std::size_t take = std::min(consumed - done, b.limit - b.cursor);
         const std::size_t copy = done + take <= len ? take : len - done;
-        std::memcpy(out + done, b.bytes + b.cursor, copy);
-        secure_zero(b.bytes + b.cursor, take);
+        std::memcpy(out + done, b.bytes.data() + b.cursor, copy);
+        secure_zero(b.bytes.data() + b.cursor, take);
         b.cursor += take;
         done += take;
     }
@@ -201,8 +211,7 @@ void seed_draws(const std::array<std::uint8_t, 32>& key) {
     Source& src = source();
     forget_key(src);
     discard_buffer();
-    src.key = chacha20::load_key(key.data());
-    src.keyed = true;
+    set_key(src, key.data());
     src.from_os = false;
 }
 
@@ -243,7 +252,7 @@ double generate_Gaussian_reference(double c, double sigma) {
     return c + std::cos(theta) * (sigma * rho);
 }
 
-poly_R generate_random_poly_R_mod(std::int64_t len, std::int64_t q) {
+poly_R generate_random_poly_R(std::int64_t len, std::int64_t q) {
     check_bound(q);
     poly_R p = create_poly_R(len);
     fill_randomBnd(p.coeffs, static_cast<std::size_t>(p.len), q);
@@ -252,7 +261,7 @@ poly_R generate_random_poly_R_mod(std::int64_t len, std::int64_t q) {
 
 poly_R generate_random_poly_R(std::int64_t len) {
     if (modulo <= 0) throw std::logic_error("ringtrap: no parameter set selected (call parameter_init first)");
-    return generate_random_poly_R_mod(len, modulo);
+    return generate_random_poly_R(len, modulo);
 }
 
 std::int64_t Oracle_1(double c, double sigma) { return detail::oracle1_sample(gaussian_tables::box_muller(), c, sigma); }

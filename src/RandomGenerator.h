@@ -32,6 +32,7 @@
 
 #include "common.h"
 #include "gaussian_tables.h"
+#include "secret.h"
 
 namespace ringtrap {
 
@@ -45,7 +46,7 @@ inline constexpr std::size_t kDrawBufferBytes = 16 * 64;
 struct DrawBuffer {
     std::size_t cursor = kDrawBufferBytes;  // next unread byte (always even)
     std::size_t limit = kDrawBufferBytes;   // kDrawBufferBytes, or 0 with a custom source
-    alignas(64) std::uint8_t bytes[kDrawBufferBytes] = {};
+    SecretBuffer<std::uint8_t> bytes;       // kDrawBufferBytes of keystream from the first refill on
 };
 
 extern DrawBuffer g_draw_buffer;
@@ -57,8 +58,8 @@ int draw_slow();
 }  // namespace detail
 
 // The next draw: an integer in [0, 32767], every value equally likely. Throws
-// std::system_error when the source has to be keyed from OS entropy and the
-// operating system cannot supply it.
+// ringtrap::Error (entropy_unavailable) when the source has to be keyed from OS
+// entropy and the operating system cannot supply it.
 inline int draw() {
     detail::DrawBuffer& b = detail::g_draw_buffer;
     if (b.cursor < b.limit) [[likely]] {
@@ -80,7 +81,7 @@ inline void draw_gaussian_pair(int& r1, int& r2) {
         DrawBuffer& b = g_draw_buffer;
         if (b.cursor + 4 <= b.limit) [[likely]] {
             std::uint32_t w;
-            std::memcpy(&w, b.bytes + b.cursor, sizeof w);
+            std::memcpy(&w, b.bytes.data() + b.cursor, sizeof w);
             r2 = static_cast<int>((w >> 16) & 0x7fff);
             if (r2 != 0) [[likely]] {
                 r1 = static_cast<int>(w & 0x7fff);
@@ -206,7 +207,7 @@ double generate_Gaussian(double c, double sigma);
 poly_R generate_random_poly_R(std::int64_t len);
 // The same with an explicit modulus q >= 1 (no global read); throws
 // std::invalid_argument for q < 1.
-poly_R generate_random_poly_R_mod(std::int64_t len, std::int64_t q);
+poly_R generate_random_poly_R(std::int64_t len, std::int64_t q);
 
 // round(generate_Gaussian(c, sigma)), halves away from zero: the truncation of
 // g + 0.5 (g >= 0) or g - 0.5 (g < 0), formed in double arithmetic. Throws

@@ -17,13 +17,14 @@ inline constexpr double kMaxGadgetWidth = 1099511627776.0;
 // q is the modulus (0 < q < 2^k), u any 64-bit target, sigma the base width (a
 // standard deviation). Takes exactly 3k Gaussian samples (6k draws when no
 // second draw is 0). On inputs it cannot serve (see sample_gadget) it writes k
-// zeros and draws nothing. out must have room for k elements.
+// zeros and draws nothing (see the overload below). out must have room for k
+// elements.
 void Sample_G(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma);
 
 // Sample_G with the gadget length given explicitly; reads no global. Returns
 // false, writes `digits` zeros (none if digits <= 0) and draws nothing unless
 // 1 <= digits <= kMaxGadgetLength, 0 < q < 2^digits, and sigma is finite with
 // |sigma| <= kMaxGadgetWidth. out must have room for `digits` elements.
-bool sample_gadget(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma, std::int64_t digits);
+[[nodiscard]] bool Sample_G(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma, std::int64_t digits);
 
 }  // namespace ringtrap

@@ -3,35 +3,17 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <stdexcept>
 #include <utility>
 
+#include "BasicScheme.h"
 #include "RandomGenerator.h"
+#include "fft.h"
 #include "util.h"
 
 namespace ringtrap {
 
 namespace {
-
-template <typename T>
-void wipe_vector(std::vector<T>& v) noexcept {
-    secure_zero(v.data(), v.size() * sizeof(T));
-    v.clear();
-    v.shrink_to_fit();
-}
-
-// Scratch vector that is wiped when it goes out of scope (centres and
-// products derive from the trapdoor).
-template <typename T>
-struct Scratch {
-    std::vector<T> v;
-    explicit Scratch(std::size_t count, T init = T{}) : v(count, init) {}
-    ~Scratch() { wipe_vector(v); }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    T* data() noexcept { return v.data(); }
-    T& operator[](std::size_t i) noexcept { return v[i]; }
-    std::size_t size() const noexcept { return v.size(); }
-};
 
 bool is_power_of_two(std::int64_t len) { return len > 0 && (len & (len - 1)) == 0; }
 
@@ -40,22 +22,13 @@ bool is_power_of_two(std::int64_t len) { return len > 0 && (len & (len - 1)) == 
 // width all the same).
 double leaf_width(double variance) { return variance >= 0.0 ? std::sqrt(variance) : 0.0; }
 
-std::uint64_t reverse_bits(std::uint64_t m, int bits) {
-    std::uint64_t out = 0;
-    for (int b = 0; b < bits; ++b) {
-        out = (out << 1) | (m & 1);
-        m >>= 1;
-    }
-    return out;
-}
-
 // One node of the field sampler for lengths that are not a power of two,
 // following the recursion step by step. Every node polynomial has length L;
 // f and c hold its first `prefix` coefficients, the rest being +0.0, which the
 // plain recursion would scan and copy without effect. Returns the node's
 // result up to its last possibly non-zero coefficient. Total work and memory
 // are O(L log L) and O(L) instead of the plain recursion's O(L^2).
-std::vector<std::int64_t> field_node(const double* f, const double* c, std::size_t prefix, std::size_t L) {
+SecretBuffer<std::int64_t> field_node(const double* f, const double* c, std::size_t prefix, std::size_t L) {
     bool constant = true;
     for (std::size_t i = prefix; i-- > 1;) {
         if (!(f[i] == 0.0)) {  // NaN is non-zero
@@ -63,13 +36,17 @@ std::vector<std::int64_t> field_node(const double* f, const double* c, std::size
             break;
         }
     }
-    if (constant) return {Oracle_1(c[0], leaf_width(f[0]))};
+    if (constant) {
+        SecretBuffer<std::int64_t> leaf(1);
+        leaf[0] = Oracle_1(c[0], leaf_width(f[0]));
+        return leaf;
+    }
 
     // Halves keep only the first L/2 coefficients of the parent's split; the
     // last coefficient of an odd-length node belongs to neither half.
     const std::size_t half = L / 2;
     const std::size_t sub = std::min((prefix + 1) / 2, half);
-    Scratch<double> f_even(sub), c_even(sub), c_odd(sub);
+    SecretBuffer<double> f_even(sub), c_even(sub), c_odd(sub);
     for (std::size_t j = 0; j < sub; ++j) {
         f_even[j] = f[2 * j];
         c_even[j] = c[2 * j];
@@ -77,50 +54,34 @@ std::vector<std::int64_t> field_node(const double* f, const double* c, std::size
     }
     // The even half of f is both diagonal blocks; the odd half of f only ever
     // took part in the scan above. The odd half is drawn first.
-    std::vector<std::int64_t> q_odd = field_node(f_even.data(), c_odd.data(), sub, L);
-    std::vector<std::int64_t> q_even = field_node(f_even.data(), c_even.data(), sub, L);
+    const SecretBuffer<std::int64_t> q_odd = field_node(f_even.data(), c_odd.data(), sub, L);
+    const SecretBuffer<std::int64_t> q_even = field_node(f_even.data(), c_even.data(), sub, L);
 
     // Interleave; child coefficients at or beyond L/2 have no place and drop.
     const std::size_t keep = std::min(std::max(q_even.size(), q_odd.size()), half);
-    std::vector<std::int64_t> out(2 * keep, 0);
+    SecretBuffer<std::int64_t> out(2 * keep);
     for (std::size_t j = 0; j < keep; ++j) {
         if (j < q_even.size()) out[2 * j] = q_even[j];
         if (j < q_odd.size()) out[2 * j + 1] = q_odd[j];
     }
-    wipe_vector(q_odd);
-    wipe_vector(q_even);
     return out;
 }
 
 // Coefficient i of a record, 0 past its end.
 std::int64_t coeff_or_zero(const poly_R& p, std::int64_t i) { return p.coeffs != nullptr && i < p.len ? p.coeffs[i] : 0; }
 
-// True for a 1 x cols row whose entries all have len coefficients.
-bool is_row(const mat_poly_R& m, std::int64_t cols, std::int64_t len) {
-    if (m.rows != 1 || m.cols != cols || m.entries == nullptr) return false;
-    for (std::int64_t j = 0; j < cols; ++j)
-        if (m.entries[j].len != len || m.entries[j].coeffs == nullptr) return false;
-    return true;
-}
-
-// Entry-major copy of a row (wiped by the holder).
-void flatten_row(const mat_poly_R& m, std::int64_t len, std::int64_t* out) {
-    for (std::int64_t j = 0; j < m.cols; ++j)
-        std::copy(m.entries[j].coeffs, m.entries[j].coeffs + len, out + j * len);
-}
-
 // One short block s^2 - zeta (T T) from a row in the transform domain, as the
 // plain computation would produce it, reduced to its plan.
-FieldSamplerPlan block_plan(const NttTables& t, std::int64_t gadget_len, const std::vector<std::int32_t>& row_ntt,
+FieldSamplerPlan block_plan(const NttTables& t, std::int64_t gadget_len, const SecretBuffer<std::int32_t>& row_ntt,
                             double zeta, double s_) {
     const auto len = static_cast<std::size_t>(t.n);
-    Scratch<std::int32_t> acc(len, 0);
+    SecretBuffer<std::int32_t> acc(len);
     for (std::int64_t j = 0; j < gadget_len; ++j) {
         const std::int32_t* e = row_ntt.data() + static_cast<std::size_t>(j) * len;
         ntt_pointwise_acc(t, acc.data(), e, e);
     }
     ntt_inverse(t, acc.data(), true);
-    Scratch<double> block(len);
+    SecretBuffer<double> block(len);
     for (std::size_t i = 0; i < len; ++i) block[i] = static_cast<double>(centre(acc[i], t.q)) * (-zeta);
     block[0] = block[0] + s_ * s_;
     return plan_field_sampler(block.data(), t.n);
@@ -131,9 +92,9 @@ FieldSamplerPlan block_plan(const NttTables& t, std::int64_t gadget_len, const s
 mat_poly_R sample_p_records(std::int64_t n_, double s_, double r_, const mat_poly_R& T0, const mat_poly_R& T1,
                             std::int64_t gadget_len) {
     const std::int64_t len = n_ > 0 ? n_ : 0;
-    const std::int64_t kk = gadget_len > 0 ? gadget_len : 0;
-    const double rho = r_ * 3.0;
-    const double zeta = 1.0 / (1.0 / (rho * rho) - 1.0 / (s_ * s_));
+    const std::int64_t entries = gadget_len > 0 ? gadget_len : 0;
+    const PerturbationWidths w = perturbation_widths(s_, r_);
+    const double rho = w.rho, zeta = w.zeta;
 
     // T0 T1 is the off-diagonal block, which the field sampler never reads.
     const poly_R p11 = inner_product_mat_poly_R(T1, T1);
@@ -148,23 +109,22 @@ mat_poly_R sample_p_records(std::int64_t n_, double s_, double r_, const mat_pol
         d.coeffs[0] = d.coeffs[0] + s_ * s_;
     }
 
-    const double w = std::sqrt(s_ * s_ - rho * rho);
-    const mat_poly_R G = generate_Gaussian_mat_poly_R(len, 1, kk, w);
+    const mat_poly_R G = generate_Gaussian_mat_poly_R(len, 1, entries, w.long_width);
 
     const poly_R h1 = inner_product_mat_poly_R(T1, G);
     const poly_R h0 = inner_product_mat_poly_R(T0, G);
     mat_poly_K centres = create_mat_poly_K(len, 1, 2);
     for (std::int64_t i = 0; i < len; ++i) {
-        centres.entries[0].coeffs[i] = ((-rho) * static_cast<double>(coeff_or_zero(h1, i))) * rho / (s_ * s_ - rho * rho);
-        centres.entries[1].coeffs[i] = ((-rho) * static_cast<double>(coeff_or_zero(h0, i))) * rho / (s_ * s_ - rho * rho);
+        centres.entries[0].coeffs[i] = ((-rho) * static_cast<double>(coeff_or_zero(h1, i))) * rho / w.centre_denom;
+        centres.entries[1].coeffs[i] = ((-rho) * static_cast<double>(coeff_or_zero(h0, i))) * rho / w.centre_denom;
     }
 
     const mat_poly_R short_part = Sample_2Z(a, b, d, centres);
 
-    mat_poly_R out = create_mat_poly_R(0, 1, kk + 2);
+    mat_poly_R out = create_mat_poly_R(0, 1, entries + 2);
     out.entries[0] = short_part.entries[0];
     out.entries[1] = short_part.entries[1];
-    for (std::int64_t j = 0; j < kk; ++j) out.entries[2 + j] = G.entries[j];
+    for (std::int64_t j = 0; j < entries; ++j) out.entries[2 + j] = G.entries[j];
     return out;
 }
 
@@ -195,7 +155,7 @@ bool sample_field(const FieldSamplerPlan& plan, const double* centre, std::int64
     // Odd half before even half at every level: leaves in decreasing order of
     // the bit-reversed index.
     for (std::uint64_t m = std::uint64_t{1} << plan.depth; m-- > 0;) {
-        const std::uint64_t i = reverse_bits(m, plan.depth);
+        const std::uint64_t i = reverse_bits(m, plan.depth);  // from ntt.h
         out[i] = Oracle_1(centre[i], plan.width);
     }
     return true;
@@ -210,18 +170,19 @@ poly_R Sample_FZ(poly_K f, poly_K c) {
     // the split polynomials.
     const std::int64_t clen = c.coeffs != nullptr && c.len > 0 ? c.len : 0;
     const double* centre = c.coeffs;
-    Scratch<double> padded(clen < L ? static_cast<std::size_t>(L) : 0);
+    SecretBuffer<double> padded(clen < L ? static_cast<std::size_t>(L) : 0);
     if (clen < L) {
         std::copy(c.coeffs, c.coeffs + clen, padded.data());
         centre = padded.data();
     }
 
     if (is_power_of_two(L)) {
-        sample_field(plan_field_sampler(f.coeffs, L), centre, L, out.coeffs);
+        // A power-of-two length always has a usable plan.
+        static_cast<void>(sample_field(plan_field_sampler(f.coeffs, L), centre, L, out.coeffs));
     } else {
-        std::vector<std::int64_t> res = field_node(f.coeffs, centre, static_cast<std::size_t>(L), static_cast<std::size_t>(L));
+        const SecretBuffer<std::int64_t> res =
+            field_node(f.coeffs, centre, static_cast<std::size_t>(L), static_cast<std::size_t>(L));
         std::copy(res.begin(), res.end(), out.coeffs);
-        wipe_vector(res);
     }
     return out;
 }
@@ -246,70 +207,19 @@ mat_poly_R Sample_2Z(poly_K a, poly_K b, poly_K d, mat_poly_K c) {
 // Perturbation sampler
 // ---------------------------------------------------------------------------
 
-PerturbationKey::PerturbationKey(PerturbationKey&& other) noexcept
-    : tables(other.tables),
-      degree(other.degree),
-      gadget_len(other.gadget_len),
-      rho(other.rho),
-      centre_denom(other.centre_denom),
-      long_width(other.long_width),
-      plan_a(other.plan_a),
-      plan_d(other.plan_d),
-      t0_ntt(std::move(other.t0_ntt)),
-      t1_ntt(std::move(other.t1_ntt)) {
-    other.wipe();
-}
-
-PerturbationKey& PerturbationKey::operator=(const PerturbationKey& other) {
-    if (this != &other) {
-        PerturbationKey copy(other);
-        *this = std::move(copy);
-    }
-    return *this;
-}
-
-PerturbationKey& PerturbationKey::operator=(PerturbationKey&& other) noexcept {
-    if (this != &other) {
-        wipe();
-        tables = other.tables;
-        degree = other.degree;
-        gadget_len = other.gadget_len;
-        rho = other.rho;
-        centre_denom = other.centre_denom;
-        long_width = other.long_width;
-        plan_a = other.plan_a;
-        plan_d = other.plan_d;
-        t0_ntt = std::move(other.t0_ntt);
-        t1_ntt = std::move(other.t1_ntt);
-        other.wipe();
-    }
-    return *this;
-}
-
-PerturbationKey::~PerturbationKey() { wipe(); }
-
-void PerturbationKey::wipe() noexcept {
-    wipe_vector(t0_ntt);
-    wipe_vector(t1_ntt);
-    tables = nullptr;
-    degree = 0;
-    gadget_len = 0;
-    rho = 0.0;
-    centre_denom = 0.0;
-    long_width = 0.0;
-    plan_a = FieldSamplerPlan{};
-    plan_d = FieldSamplerPlan{};
-    // Keep the plan widths (derived from the trapdoor) from lingering.
-    secure_zero(&plan_a, sizeof(plan_a));
-    secure_zero(&plan_d, sizeof(plan_d));
-    plan_a.depth = -1;
-    plan_d.depth = -1;
-}
-
 bool PerturbationKey::valid() const noexcept {
-    if (tables == nullptr || degree != tables->n || gadget_len < 1) return false;
+    if (tables == nullptr || degree != tables->n || gadget_len < 1 || plans.size() != 2) return false;
     const auto size = static_cast<std::size_t>(gadget_len * degree);
-    return t0_ntt.size() == size && t1_ntt.size() == size && plan_a.depth >= 0 && plan_d.depth >= 0;
+    return t0_ntt.size() == size && t1_ntt.size() == size && plan_a().depth >= 0 && plan_d().depth >= 0;
+}
+
+PerturbationWidths perturbation_widths(double s_, double r_) {
+    PerturbationWidths w;
+    w.rho = r_ * 3.0;
+    w.zeta = 1.0 / (1.0 / (w.rho * w.rho) - 1.0 / (s_ * s_));
+    w.centre_denom = s_ * s_ - w.rho * w.rho;
+    w.long_width = std::sqrt(s_ * s_ - w.rho * w.rho);
+    return w;
 }
 
 PerturbationKey prepare_perturbation_key(const NttTables& tables, std::int64_t gadget_len, double s_, double r_,
@@ -318,8 +228,8 @@ PerturbationKey prepare_perturbation_key(const NttTables& tables, std::int64_t g
     if (gadget_len < 1 || t0 == nullptr || t1 == nullptr) return key;
     const std::int64_t len = tables.n;
     const auto total = static_cast<std::size_t>(gadget_len * len);
-    key.t0_ntt.resize(total);
-    key.t1_ntt.resize(total);
+    key.t0_ntt = SecretBuffer<std::int32_t>(total);
+    key.t1_ntt = SecretBuffer<std::int32_t>(total);
     for (std::int64_t j = 0; j < gadget_len; ++j) {
         std::int32_t* e0 = key.t0_ntt.data() + j * len;
         std::int32_t* e1 = key.t1_ntt.data() + j * len;
@@ -329,13 +239,13 @@ PerturbationKey prepare_perturbation_key(const NttTables& tables, std::int64_t g
         ntt_forward(tables, e1);
     }
 
-    const double rho = r_ * 3.0;
-    const double zeta = 1.0 / (1.0 / (rho * rho) - 1.0 / (s_ * s_));
-    key.plan_a = block_plan(tables, gadget_len, key.t1_ntt, zeta, s_);
-    key.plan_d = block_plan(tables, gadget_len, key.t0_ntt, zeta, s_);
-    key.rho = rho;
-    key.centre_denom = s_ * s_ - rho * rho;
-    key.long_width = std::sqrt(s_ * s_ - rho * rho);
+    const PerturbationWidths w = perturbation_widths(s_, r_);
+    key.plans = SecretBuffer<FieldSamplerPlan>(2);
+    key.plans[0] = block_plan(tables, gadget_len, key.t1_ntt, w.zeta, s_);
+    key.plans[1] = block_plan(tables, gadget_len, key.t0_ntt, w.zeta, s_);
+    key.rho = w.rho;
+    key.centre_denom = w.centre_denom;
+    key.long_width = w.long_width;
     key.degree = len;
     key.gadget_len = gadget_len;
     key.tables = &tables;
@@ -349,9 +259,9 @@ PerturbationKey prepare_perturbation_key(const ParamSet& p, const std::int64_t* 
 PerturbationKey prepare_perturbation_key(const ParamSet& p, const mat_poly_R& T0, const mat_poly_R& T1) {
     if (!is_row(T0, p.k, p.n) || !is_row(T1, p.k, p.n)) return PerturbationKey{};
     const auto total = static_cast<std::size_t>(p.k * p.n);
-    Scratch<std::int64_t> t0(total), t1(total);
-    flatten_row(T0, p.n, t0.data());
-    flatten_row(T1, p.n, t1.data());
+    SecretBuffer<std::int64_t> t0(total), t1(total);
+    flatten_row(T0, t0.data());
+    flatten_row(T1, t1.data());
     return prepare_perturbation_key(p, t0.data(), t1.data());
 }
 
@@ -367,7 +277,7 @@ bool sample_perturbation(const PerturbationKey& key, std::int64_t* p_out, std::i
 
     // T1 G and T0 G: each G entry is transformed once and both products are
     // accumulated in the transform domain, with one inverse each.
-    Scratch<std::int32_t> h1(ulen, 0), h0(ulen, 0), own(g_ntt == nullptr ? ulen : 0);
+    SecretBuffer<std::int32_t> h1(ulen), h0(ulen), own(g_ntt == nullptr ? ulen : 0);
     for (std::int64_t j = 0; j < key.gadget_len; ++j) {
         std::int32_t* gj = g_ntt != nullptr ? g_ntt + j * len : own.data();
         ntt_load(t, gj, G + j * len);
@@ -379,7 +289,7 @@ bool sample_perturbation(const PerturbationKey& key, std::int64_t* p_out, std::i
     ntt_inverse(t, h0.data(), true);
 
     // Centres, in the plain order of operations: ((-rho) h) rho / (s^2 - rho^2).
-    Scratch<double> c0(ulen), c1(ulen);
+    SecretBuffer<double> c0(ulen), c1(ulen);
     const double rho = key.rho;
     for (std::size_t i = 0; i < ulen; ++i) {
         c0[i] = ((-rho) * static_cast<double>(centre(h1[i], t.q))) * rho / key.centre_denom;
@@ -387,8 +297,9 @@ bool sample_perturbation(const PerturbationKey& key, std::int64_t* p_out, std::i
     }
 
     // Short part: entry 1 (block d, centre from T0 G) is drawn before entry 0.
-    sample_field(key.plan_d, c1.data(), len, p_out + len);
-    sample_field(key.plan_a, c0.data(), len, p_out);
+    // The key's plans fit its length (valid() above), so neither call can fail.
+    static_cast<void>(sample_field(key.plan_d(), c1.data(), len, p_out + len));
+    static_cast<void>(sample_field(key.plan_a(), c0.data(), len, p_out));
     return true;
 }
 
@@ -402,13 +313,13 @@ mat_poly_R Sample_P(std::int64_t n_, std::int64_t q, double s_, double r_, const
     const auto row = static_cast<std::size_t>(gadget_len * n_);
     PerturbationKey key;
     {
-        Scratch<std::int64_t> t0(row), t1(row);
-        flatten_row(T0, n_, t0.data());
-        flatten_row(T1, n_, t1.data());
+        SecretBuffer<std::int64_t> t0(row), t1(row);
+        flatten_row(T0, t0.data());
+        flatten_row(T1, t1.data());
         key = prepare_perturbation_key(*t, gadget_len, s_, r_, t0.data(), t1.data());
     }
-    Scratch<std::int64_t> flat(static_cast<std::size_t>((gadget_len + 2) * n_));
-    sample_perturbation(key, flat.data(), nullptr);
+    SecretBuffer<std::int64_t> flat(static_cast<std::size_t>((gadget_len + 2) * n_));
+    if (!sample_perturbation(key, flat.data(), nullptr)) throw std::logic_error("Sample_P: unusable trapdoor rows");
     mat_poly_R out = create_mat_poly_R(n_, 1, gadget_len + 2);
     for (std::int64_t j = 0; j < gadget_len + 2; ++j)
         std::copy(flat.data() + j * n_, flat.data() + (j + 1) * n_, out.entries[j].coeffs);

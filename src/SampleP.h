@@ -17,6 +17,7 @@
 #include "common.h"
 #include "ntt.h"
 #include "params.h"
+#include "secret.h"
 
 namespace ringtrap {
 
@@ -50,7 +51,7 @@ struct FieldSamplerPlan {
 
 // The plan for covariance f (L coefficients). L must be a power of two (>= 1);
 // otherwise, or for a null f, the plan has depth -1.
-FieldSamplerPlan plan_field_sampler(const double* f, std::int64_t L);
+[[nodiscard]] FieldSamplerPlan plan_field_sampler(const double* f, std::int64_t L);
 
 // Draws exactly what Sample_FZ draws for a covariance with this plan and the
 // centre `centre` (L coefficients): for m = 2^depth - 1 down to 0, with i the
@@ -58,7 +59,7 @@ FieldSamplerPlan plan_field_sampler(const double* f, std::int64_t L);
 // out[i] (i < L) is 0. O(L) work, no allocation. Returns false, writing and
 // drawing nothing, for an unusable plan, a plan deeper than L allows, or L not
 // a power of two. out must not alias centre.
-bool sample_field(const FieldSamplerPlan& plan, const double* centre, std::int64_t L, std::int64_t* out);
+[[nodiscard]] bool sample_field(const FieldSamplerPlan& plan, const double* centre, std::int64_t L, std::int64_t* out);
 
 // ---------------------------------------------------------------------------
 // Perturbation sampler
@@ -79,48 +80,54 @@ bool sample_field(const FieldSamplerPlan& plan, const double* centre, std::int64
 // shapes give a well-defined (if meaningless) result instead of stray reads.
 mat_poly_R Sample_P(std::int64_t n_, std::int64_t q, double s_, double r_, const mat_poly_R& T0, const mat_poly_R& T1);
 
+// The widths the perturbation sampler derives from s and r: rho = 3 r, the
+// scale zeta = 1 / (1/rho^2 - 1/s^2) of the short blocks, the centre
+// denominator s^2 - rho^2 and the width sqrt(s^2 - rho^2) of the long part.
+// One formula for both the record path and prepared keys.
+struct PerturbationWidths {
+    double rho = 0.0;
+    double zeta = 0.0;
+    double centre_denom = 0.0;
+    double long_width = 0.0;
+};
+PerturbationWidths perturbation_widths(double s_, double r_);
+
 // Everything the perturbation sampler needs that depends only on the key:
 // the trapdoor rows in the transform domain and the plans of the two short
-// blocks. Secret; wiped on destruction and before being overwritten. Refers to
-// the transform tables it was made with, which must outlive it (those of
-// ntt_tables() live for the whole process).
+// blocks. Secret: held in secret buffers, so a key is wiped on destruction,
+// on reassignment and when moved from. Move-only. Refers to the transform
+// tables it was made with, which must outlive it (those of ntt_tables() live
+// for the whole process).
 struct PerturbationKey {
-    const NttTables* tables = nullptr;  // null: not a usable key
-    std::int64_t degree = 0;            // n
-    std::int64_t gadget_len = 0;        // k
-    double rho = 0.0;                   // 3 r
-    double centre_denom = 0.0;          // s^2 - rho^2
-    double long_width = 0.0;            // sqrt(s^2 - rho^2), width of G
-    FieldSamplerPlan plan_a;            // block s^2 - zeta T1 T1 (entry 0)
-    FieldSamplerPlan plan_d;            // block s^2 - zeta T0 T0 (entry 1)
-    std::vector<std::int32_t> t0_ntt;   // k n, entry-major, ntt_forward output
-    std::vector<std::int32_t> t1_ntt;   // k n, entry-major, ntt_forward output
+    const NttTables* tables = nullptr;   // null: not a usable key
+    std::int64_t degree = 0;             // n
+    std::int64_t gadget_len = 0;         // k
+    double rho = 0.0;                    // 3 r
+    double centre_denom = 0.0;           // s^2 - rho^2
+    double long_width = 0.0;             // sqrt(s^2 - rho^2), width of G
+    SecretBuffer<FieldSamplerPlan> plans;  // [0]: block s^2 - zeta T1 T1 (entry 0); [1]: s^2 - zeta T0 T0 (entry 1)
+    SecretBuffer<std::int32_t> t0_ntt;     // k n, entry-major, ntt_forward output
+    SecretBuffer<std::int32_t> t1_ntt;     // k n, entry-major, ntt_forward output
 
-    PerturbationKey() = default;
-    PerturbationKey(const PerturbationKey&) = default;
-    PerturbationKey(PerturbationKey&& other) noexcept;  // leaves other wiped
-    PerturbationKey& operator=(const PerturbationKey& other);
-    PerturbationKey& operator=(PerturbationKey&& other) noexcept;
-    ~PerturbationKey();
+    const FieldSamplerPlan& plan_a() const noexcept { return plans[0]; }
+    const FieldSamplerPlan& plan_d() const noexcept { return plans[1]; }
 
     // True when made by prepare_perturbation_key from usable inputs (and not
-    // since wiped or moved from).
-    bool valid() const noexcept;
-    // Zeroes every field and releases the arrays.
-    void wipe() noexcept;
+    // since moved from).
+    [[nodiscard]] bool valid() const noexcept;
 };
 
 // Key of a built-in parameter set (its n, k, s, r). T0 and T1 must be 1 x k
 // rows with entries of length n; otherwise the key is not valid().
-PerturbationKey prepare_perturbation_key(const ParamSet& p, const mat_poly_R& T0, const mat_poly_R& T1);
+[[nodiscard]] PerturbationKey prepare_perturbation_key(const ParamSet& p, const mat_poly_R& T0, const mat_poly_R& T1);
 // The same from flat rows of k n coefficients each (coefficient j of entry i at
 // i n + j); any 64-bit values, reduced here. Null rows give an invalid key.
-PerturbationKey prepare_perturbation_key(const ParamSet& p, const std::int64_t* t0, const std::int64_t* t1);
+[[nodiscard]] PerturbationKey prepare_perturbation_key(const ParamSet& p, const std::int64_t* t0, const std::int64_t* t1);
 // The same with explicit tables (n = tables.n), gadget length and widths s_
 // and r_, for callers that are not on a built-in parameter set. gadget_len < 1
 // or null rows give an invalid key.
-PerturbationKey prepare_perturbation_key(const NttTables& tables, std::int64_t gadget_len, double s_, double r_,
-                                         const std::int64_t* t0, const std::int64_t* t1);
+[[nodiscard]] PerturbationKey prepare_perturbation_key(const NttTables& tables, std::int64_t gadget_len, double s_,
+                                                       double r_, const std::int64_t* t0, const std::int64_t* t1);
 
 // Draws a perturbation with exactly the values and draw order of Sample_P for
 // the same key: writes (k + 2) n coefficients to p_out, entry-major (entry i,
@@ -130,6 +137,6 @@ PerturbationKey prepare_perturbation_key(const NttTables& tables, std::int64_t g
 // serialises access to the draw source (DrawLock). Returns false, writing and
 // drawing nothing, for an invalid key or a null p_out. p_out and g_ntt must
 // not overlap.
-bool sample_perturbation(const PerturbationKey& key, std::int64_t* p_out, std::int32_t* g_ntt);
+[[nodiscard]] bool sample_perturbation(const PerturbationKey& key, std::int64_t* p_out, std::int32_t* g_ntt);
 
 }  // namespace ringtrap

@@ -9,6 +9,8 @@
 #define RINGTRAP_CHACHA20_X86 0
 #endif
 
+#include "secret.h"
+
 namespace ringtrap::chacha20 {
 
 namespace {
@@ -16,13 +18,8 @@ namespace {
 // "expand 32-byte k" as four little-endian words.
 constexpr std::uint32_t kConstants[4] = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
 
-// Block states and keystream words are as secret as the key. This clears
-// scratch memory on the hot path: a plain memset that the empty asm statement
-// keeps alive (it claims to read the memory), cheaper than a volatile loop.
-inline void wipe(void* p, std::size_t len) noexcept {
-    std::memset(p, 0, len);
-    asm volatile("" : : "r"(p) : "memory");
-}
+// Block states and keystream words are as secret as the key: every scratch
+// array is cleared with secure_zero before it goes.
 
 constexpr std::uint32_t rotl(std::uint32_t x, int c) noexcept { return (x << c) | (x >> (32 - c)); }
 
@@ -97,7 +94,7 @@ void lanes_portable(const Key& key, std::uint64_t counter, std::uint64_t nonce, 
         store_le32(o + 56, x[14][l] + init[14]);
         store_le32(o + 60, x[15][l] + init[15]);
     }
-    wipe(x, sizeof x);
+    secure_zero(x, sizeof x);
 }
 
 #if RINGTRAP_CHACHA20_X86
@@ -147,7 +144,7 @@ __attribute__((target("avx2"))) inline void lanes_init(const Key& key, std::uint
     for (int w = 0; w < 16; ++w) in[w] = _mm256_set1_epi32(static_cast<int>(init[w]));
     in[12] = _mm256_load_si256(reinterpret_cast<const __m256i*>(ctr[0]));
     in[13] = _mm256_load_si256(reinterpret_cast<const __m256i*>(ctr[1]));
-    wipe(init, sizeof init);
+    secure_zero(init, sizeof init);
 }
 
 // Adds the input to the final state and writes the eight blocks; x86 is
@@ -196,8 +193,8 @@ __attribute__((target("avx2"))) void lanes_avx2(const Key& key, std::uint64_t co
         quarter_round_v(x[3], x[4], x[9], x[14]);
     }
     lanes_store(x, in, out);
-    wipe(x, sizeof x);
-    wipe(in, sizeof in);
+    secure_zero(x, sizeof x);
+    secure_zero(in, sizeof in);
 }
 
 // The same eight blocks with the AVX-512VL rotate instruction on 256-bit
@@ -231,8 +228,8 @@ __attribute__((target("avx2,avx512f,avx512vl"))) void lanes_avx512vl(const Key& 
         quarter_round_vl(x[3], x[4], x[9], x[14]);
     }
     lanes_store(x, in, out);
-    wipe(x, sizeof x);
-    wipe(in, sizeof in);
+    secure_zero(x, sizeof x);
+    secure_zero(in, sizeof in);
 }
 
 #endif
@@ -272,8 +269,8 @@ void block_ref(const Key& key, std::uint64_t counter, std::uint64_t nonce, std::
         quarter_round(x[3], x[4], x[9], x[14]);
     }
     for (int i = 0; i < 16; ++i) store_le32(out + 4 * i, x[i] + st[i]);
-    wipe(x, sizeof x);
-    wipe(st, sizeof st);
+    secure_zero(x, sizeof x);
+    secure_zero(st, sizeof st);
 }
 
 void blocks_portable(const Key& key, std::uint64_t counter, std::uint64_t nonce, std::uint8_t* out,
@@ -347,7 +344,7 @@ void keystream_rfc8439(const std::uint8_t key[32], std::uint32_t counter, const 
         out += take;
         len -= take;
     }
-    wipe(block, sizeof block);
+    secure_zero(block, sizeof block);
 }
 
 }  // namespace ringtrap::chacha20

@@ -11,6 +11,6 @@ namespace ringtrap::cli {
 // invalid signature, 2 for usage and input/output errors. Errors go to standard
 // error as one line "ringtrap: FILE: problem"; standard output only ever carries
 // the signature (sign), the description (info), the help text or the version.
-int run_tool(std::span<const std::string> args);
+[[nodiscard]] int run_tool(std::span<const std::string> args);
 
 }  // namespace ringtrap::cli

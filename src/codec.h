@@ -1,10 +1,23 @@
-// The coefficient byte encoding shared by keys and signatures: 4 bytes,
-// sign-magnitude, least significant byte first; bit 7 of the last byte is the
-// sign. Magnitudes must be below 2^31.
+// The byte forms of keys and signatures: the one codec behind the C++ API and
+// the byte interface.
+//
+// Every coefficient is 4 bytes, sign-magnitude, least significant byte first;
+// bit 7 of the last byte is the sign. Magnitudes must be below 2^31. A public
+// key is the (k+2) n coefficients of A, a signature the (k+2) n coefficients of
+// x, a secret key the k n coefficients of T0 followed by those of T1; entries
+// one after the other, no header.
+//
+// The single-coefficient forms just below state the format plainly (tests and
+// fuzz targets check the row codec against them); the library itself encodes
+// and decodes whole rows with the branch-free forms in namespace core.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+#include "params.h"
+#include "scheme_core.h"
 
 namespace ringtrap {
 
@@ -40,5 +53,34 @@ inline void encode_coeffs(const std::int64_t* c, std::size_t count, std::uint8_t
 inline void decode_coeffs(const std::uint8_t* in, std::size_t count, std::int64_t* c) noexcept {
     for (std::size_t i = 0; i < count; ++i) c[i] = decode_coeff(in + 4 * i);
 }
+
+namespace core {
+
+// Whole rows, without branches on the signs (random in signatures).
+// encode_row needs magnitudes below 2^31.
+void encode_row(const std::int64_t* coeffs, std::size_t count, std::uint8_t* out) noexcept;
+void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs) noexcept;
+
+// Decodes public-key bytes ((k+2) n coefficients), or returns false when they are
+// not a key the key generator can have written: entry 0 must be the constant 1
+// and every coefficient a canonically encoded centred residue.
+[[nodiscard]] bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out);
+
+// decode_public_key and prepare_public_key in one, for verification only:
+// fills pk.a_ntt (reusing its array) and leaves pk.a empty. Returns false,
+// with pk.params null, for bytes that decode_public_key refuses.
+[[nodiscard]] bool decode_public_key_for_verify(const ParamSet& p, const std::uint8_t* bytes, PublicKey& pk);
+
+// The bytes of a key pair: p.public_key_bytes() to pk_out and
+// p.secret_key_bytes() to sk_out.
+void encode_key_pair(const ParamSet& p, const PublicKey& pk, const SecretKey& sk, std::uint8_t* pk_out,
+                     std::uint8_t* sk_out) noexcept;
+
+// A prepared secret key from p.secret_key_bytes() bytes (any values; every
+// coefficient is reduced). Throws std::invalid_argument for trapdoor rows the
+// perturbation sampler cannot use.
+SecretKey decode_secret_key(const ParamSet& p, const std::uint8_t* bytes);
+
+}  // namespace core
 
 }  // namespace ringtrap

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "BasicScheme.h"
 #include "ntt.h"
 #include "util.h"
 
@@ -32,29 +33,13 @@ TransformState& state() {
     return st;
 }
 
-std::int64_t mulmod_nonneg(std::int64_t a, std::int64_t b, std::int64_t q) {
-    std::int64_t x = (a % q) * (b % q) % q;  // |a|, |b| < q < 2^31 here
-    return x < 0 ? x + q : x;
-}
-
-std::int64_t powmod_nonneg(std::int64_t b, std::int64_t e, std::int64_t q) {
-    std::int64_t result = 1 % q;
-    b %= q;
-    if (b < 0) b += q;
-    for (; e > 0; e >>= 1) {
-        if (e & 1) result = mulmod_nonneg(result, b, q);
-        b = mulmod_nonneg(b, b, q);
-    }
-    return result;
-}
-
 bool tables_are_consistent(std::int64_t q, std::int32_t L, std::int64_t psi, std::int64_t psi_inv, std::int64_t n_inv) {
     if (q <= 2 || q % 2 == 0 || q >= (std::int64_t{1} << 31) || L < 1 || L > 20) return false;
     const std::int64_t len = std::int64_t{1} << L;
-    if (mulmod_nonneg(psi, psi_inv, q) != 1) return false;
-    if (mulmod_nonneg(len, n_inv, q) != 1) return false;
+    if (mul_mod(psi, psi_inv, q) != 1) return false;
+    if (mul_mod(len, n_inv, q) != 1) return false;
     // psi must have order exactly 2n: psi^n = -1.
-    return powmod_nonneg(psi, len, q) == q - 1;
+    return pow_mod(psi, len, q) == q - 1;
 }
 
 // The transform exactly as defined on the tables: bit-reversed load, radix-2
@@ -97,9 +82,8 @@ void FFT_init(std::int32_t L, std::int64_t psi, std::int64_t psi_inv, std::int64
     TransformState& st = state();
     const std::int64_t q = modulo;
     const std::size_t len = L >= 0 && L < 31 ? std::size_t{1} << L : 0;
-    st.rev.assign(len, 0);
-    for (std::size_t i = 0; i < len; ++i)
-        st.rev[i] = (st.rev[i >> 1] >> 1) | static_cast<std::int32_t>((i & 1) << (L - 1));
+    if (len > 0) st.rev = bit_reversal_table(L);
+    else st.rev.clear();
     const std::size_t count = L > 0 ? static_cast<std::size_t>(L) : 0;
     st.roots.assign(count, 0);
     st.inv_roots.assign(count, 0);

@@ -5,8 +5,15 @@
 #include <cstdint>
 
 #include "common.h"
+#include "ntt.h"
 
 namespace ringtrap {
+
+// Transform tables of the process-wide parameters, built by FFT_init.
+extern std::int32_t* rev;        // rev[i]: i with its log2(n) low bits reversed
+extern std::int64_t* roots;      // roots[L-1] = psi, roots[j-1] = roots[j]^2 mod q
+extern std::int64_t* inv_roots;  // the same chain from psi^-1
+extern std::int64_t _n;          // n^-1 mod q, centred
 
 // Builds the transform tables for length 2^L from a primitive 2^(L+1)-th root
 // of unity psi modulo the current `modulo`, its inverse psi_inv, and n^-1 mod q
@@ -19,6 +26,10 @@ void FFT_init(std::int32_t L, std::int64_t psi, std::int64_t psi_inv, std::int64
 // The input is only read; output may alias it. Any other direction writes
 // nothing.
 void FFT_R(const std::int64_t* input, std::int64_t* output, std::int32_t len, std::int32_t direction);
+
+// Fast tables built by the last FFT_init for the current `modulo`, or nullptr
+// when those tables do not describe a valid negacyclic transform.
+[[nodiscard]] const NttTables* current_ntt_tables();
 
 // Complex numbers (fft_complex.cpp).
 struct Complex {

@@ -3,6 +3,7 @@
 // Every value here is computed in a fixed order with one rounding per
 // operation (the build disables floating-point contraction), so results are
 // the same on every machine that has IEEE doubles and the same libm.
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -20,15 +21,6 @@ namespace {
 constexpr double kAngle = 3.1415926;
 
 bool is_power_of_two(std::int32_t len) { return len > 0 && (len & (len - 1)) == 0; }
-
-std::vector<std::int32_t> bit_reversal(std::int32_t len) {
-    std::vector<std::int32_t> perm(static_cast<std::size_t>(len), 0);
-    std::int32_t log_len = 0;
-    while ((std::int32_t{1} << log_len) < len) ++log_len;
-    for (std::int32_t i = 1; i < len; ++i)
-        perm[static_cast<std::size_t>(i)] = (perm[static_cast<std::size_t>(i >> 1)] >> 1) | ((i & 1) << (log_len - 1));
-    return perm;
-}
 
 }  // namespace
 
@@ -58,13 +50,13 @@ void FFT_K(double* real, Complex* cplx, std::int32_t len, std::int32_t direction
     if ((direction != 1 && direction != -1) || !is_power_of_two(len)) return;
     std::vector<std::int32_t> own_perm;
     if (bitrev == nullptr) {
-        own_perm = bit_reversal(len);
+        own_perm = bit_reversal_table(std::countr_zero(static_cast<std::uint32_t>(len)));
         bitrev = own_perm.data();
     }
     const bool forward = direction == 1;
     const auto count = static_cast<std::size_t>(len);
 
-    std::vector<Complex> S(count);
+    SecretBuffer<Complex> S(count);  // the values may derive from secret polynomials
     for (std::size_t i = 0; i < count; ++i) {
         const auto src = static_cast<std::size_t>(bitrev[i]);
         S[i] = forward ? Complex{real[src], 0.0} : cplx[src];
@@ -104,8 +96,6 @@ void FFT_K(double* real, Complex* cplx, std::int32_t len, std::int32_t direction
             real[i] = z.re / len;
         }
     }
-    // The values may derive from secret polynomials.
-    secure_zero(S.data(), S.size() * sizeof(Complex));
 }
 
 void FFT_K(double* real, Complex* cplx, std::int32_t len, std::int32_t direction) {

@@ -3,28 +3,38 @@
 #include <stdexcept>
 
 namespace ringtrap {
+
+std::vector<std::int32_t> bit_reversal_table(int bits) {
+    std::vector<std::int32_t> table(std::size_t{1} << bits);
+    for (std::size_t i = 0; i < table.size(); ++i) table[i] = static_cast<std::int32_t>(reverse_bits(i, bits));
+    return table;
+}
+
 namespace {
-
-std::int64_t mulmod(std::int64_t a, std::int64_t b, std::int64_t q) {
-    return static_cast<std::int64_t>((static_cast<std::uint64_t>(a) * static_cast<std::uint64_t>(b)) % static_cast<std::uint64_t>(q));
-}
-
-std::int64_t powmod(std::int64_t base, std::int64_t e, std::int64_t q) {
-    std::int64_t result = 1 % q;
-    base %= q;
-    if (base < 0) base += q;
-    while (e > 0) {
-        if (e & 1) result = mulmod(result, base, q);
-        base = mulmod(base, base, q);
-        e >>= 1;
-    }
-    return result;
-}
 
 std::int64_t nonneg_mod(std::int64_t x, std::int64_t q) {
     x %= q;
     return x < 0 ? x + q : x;
 }
+
+}  // namespace
+
+std::int64_t mul_mod(std::int64_t a, std::int64_t b, std::int64_t q) noexcept {
+    // Both factors in [0, q) with q < 2^31: the product fits 62 bits.
+    return (nonneg_mod(a, q) * nonneg_mod(b, q)) % q;
+}
+
+std::int64_t pow_mod(std::int64_t b, std::int64_t e, std::int64_t q) noexcept {
+    std::int64_t result = 1 % q;
+    b = nonneg_mod(b, q);
+    for (; e > 0; e >>= 1) {
+        if (e & 1) result = mul_mod(result, b, q);
+        b = mul_mod(b, b, q);
+    }
+    return result;
+}
+
+namespace {
 
 // x * 2^32 mod q, centred, for x in [0, q).
 std::int32_t to_mont_centred(std::int64_t x, std::int64_t q) {
@@ -45,26 +55,20 @@ NttTables::NttTables(std::int64_t q_, int log_n_, std::int64_t psi) {
     for (int i = 0; i < 5; ++i) x *= 2u - static_cast<std::uint32_t>(q) * x;
     qinv = x;
 
-    brv.resize(static_cast<std::size_t>(n));
-    for (std::int32_t i = 0; i < n; ++i) {
-        std::int32_t rv = 0;
-        for (int b = 0; b < log_n; ++b)
-            if (i & (1 << b)) rv |= 1 << (log_n - 1 - b);
-        brv[static_cast<std::size_t>(i)] = rv;
-    }
+    brv = bit_reversal_table(log_n);
     const std::int64_t psi_r = nonneg_mod(psi, q_);
-    const std::int64_t psi_inv = powmod(psi_r, 2 * static_cast<std::int64_t>(n) - 1, q_);
+    const std::int64_t psi_inv = pow_mod(psi_r, 2 * static_cast<std::int64_t>(n) - 1, q_);
     zetas.resize(static_cast<std::size_t>(n));
     zetas_inv.resize(static_cast<std::size_t>(n));
     for (std::int32_t i = 0; i < n; ++i) {
         const std::int64_t e = brv[static_cast<std::size_t>(i)];
-        zetas[static_cast<std::size_t>(i)] = to_mont_centred(powmod(psi_r, e, q_), q_);
-        zetas_inv[static_cast<std::size_t>(i)] = to_mont_centred(powmod(psi_inv, e, q_), q_);
+        zetas[static_cast<std::size_t>(i)] = to_mont_centred(pow_mod(psi_r, e, q_), q_);
+        zetas_inv[static_cast<std::size_t>(i)] = to_mont_centred(pow_mod(psi_inv, e, q_), q_);
     }
-    const std::int64_t ninv = powmod(n, q_ - 2, q_);  // q is prime
+    const std::int64_t ninv = pow_mod(n, q_ - 2, q_);  // q is prime
     const std::int64_t rmod = static_cast<std::int64_t>((std::uint64_t{1} << 32) % static_cast<std::uint64_t>(q_));
     inv_scale = to_mont_centred(ninv, q_);                      // n^-1 R
-    inv_scale_mont = to_mont_centred(mulmod(ninv, rmod, q_), q_);  // n^-1 R^2
+    inv_scale_mont = to_mont_centred(mul_mod(ninv, rmod, q_), q_);  // n^-1 R^2
     r2 = to_mont_centred(rmod, q_);                             // R^2
     r_mod = static_cast<std::int32_t>(rmod > q_ / 2 ? rmod - q_ : rmod);  // R
 

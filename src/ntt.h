@@ -20,6 +20,23 @@
 
 namespace ringtrap {
 
+// i with its `bits` low bits reversed (bits <= 63).
+constexpr std::uint64_t reverse_bits(std::uint64_t i, int bits) noexcept {
+    std::uint64_t out = 0;
+    for (int b = 0; b < bits; ++b) {
+        out = (out << 1) | (i & 1);
+        i >>= 1;
+    }
+    return out;
+}
+
+// The permutation i -> reverse_bits(i, bits) of 0 .. 2^bits - 1 (bits <= 30).
+std::vector<std::int32_t> bit_reversal_table(int bits);
+
+// a b mod q and b^e mod q in [0, q), for 0 < q < 2^31, any a, b and e >= 0.
+std::int64_t mul_mod(std::int64_t a, std::int64_t b, std::int64_t q) noexcept;
+std::int64_t pow_mod(std::int64_t b, std::int64_t e, std::int64_t q) noexcept;
+
 struct NttTables {
     std::int32_t q = 0;
     std::int32_t n = 0;
@@ -123,10 +140,4 @@ inline std::int32_t montmul_pre(std::int32_t x, std::int32_t z, std::int32_t zq,
     return static_cast<std::int32_t>((static_cast<std::int64_t>(x) * z - static_cast<std::int64_t>(t) * q) >> 32);
 }
 
-}  // namespace ringtrap
-
-namespace ringtrap {
-// Fast tables built by the last FFT_init for the current `modulo`, or nullptr
-// when those tables do not describe a valid negacyclic transform.
-const NttTables* current_ntt_tables();
 }  // namespace ringtrap

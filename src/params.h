@@ -3,6 +3,23 @@
 // Everything that depends only on the level lives here, so that code which must
 // not touch the process-wide globals (the thread-safe API, the fast paths) can
 // take a `const ParamSet&` instead.
+//
+// Naming, across src/:
+// - The operations the system names (poly_R, Sample_G, Hash, KeyGen,
+//   parameter_init, sig_keygen, ...) keep their names and argument order.
+// - An explicit-parameter form of such an operation is an overload of the same
+//   name: its arguments in their order, then the explicit parameters (a
+//   modulus, a gadget length, a ParamSet, tables), then an output array if it
+//   writes into the caller's memory: Hash(m, len, count, q),
+//   Hash(m, len, count, q, out), generate_random_poly_R(len, q),
+//   Sample_G(out, q, u, sigma, k), mul_poly_K(a, b, p).
+// - Everything else is lower_snake_case; the context (ParamSet, tables, key,
+//   plan) comes first, then inputs, then outputs: core::sign(pk, sk, m, len, x),
+//   ntt_forward(t, a), sample_field(plan, centre, L, out).
+// The process-wide globals (n, k, modulo, ...) are declared in BasicScheme.h
+// and fft.h only, for the modules that serve the global-parameter operations;
+// the engine (scheme_core, codec, ntt, the C++ API) does not include them, so
+// its locals are plain n, k and q.
 #pragma once
 
 #include <cstddef>
@@ -42,7 +59,7 @@ static_assert((kParams128.q - 1) % (2 * kParams128.n) == 0 && (kParams256.q - 1)
 static_assert((std::int64_t{1} << kParams128.log_n) == kParams128.n && (std::int64_t{1} << kParams256.log_n) == kParams256.n);
 
 // The parameter set of a level, or nullptr for a level that is not built in.
-constexpr const ParamSet* find_param_set(int level) {
+[[nodiscard]] constexpr const ParamSet* find_param_set(int level) {
     if (level == 128) return &kParams128;
     if (level == 256) return &kParams256;
     return nullptr;

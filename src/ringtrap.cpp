@@ -100,10 +100,7 @@ KeyPair generate_keypair(Level level) {
         core::keygen(p, pub, sec);
     }
     KeyPair out{level, Bytes(p.public_key_bytes()), SecretBytes(p.secret_key_bytes())};
-    const std::size_t kn = static_cast<std::size_t>(p.k * p.n);
-    core::encode_row(pub.a.data(), pub.a.size(), out.public_key.data());
-    core::encode_row(sec.t0.data(), kn, out.secret_key.data());
-    core::encode_row(sec.t1.data(), kn, out.secret_key.data() + 4 * kn);
+    core::encode_key_pair(p, pub, sec, out.public_key.data(), out.secret_key.data());
     return out;
 }
 
@@ -140,12 +137,8 @@ SigningKey SigningKey::from_bytes(std::span<const std::uint8_t> secret_key, std:
         throw Error(Errc::level_mismatch, "the secret key is of level " + level_name(*level) +
                                               " but the public key of level " + level_name(*pk_level));
     VerifyingKey pub(prepare_public(public_key));
-    const ParamSet& p = params_of(*level);
-    const std::size_t kn = static_cast<std::size_t>(p.k * p.n);
-    std::vector<std::int64_t> t0(kn), t1(kn);
-    core::decode_row(secret_key.data(), kn, t0.data());
-    core::decode_row(secret_key.data() + 4 * kn, kn, t1.data());
-    auto sec = std::make_shared<detail::PreparedSecretKey>(detail::PreparedSecretKey{*level, core::make_secret_key(p, std::move(t0), std::move(t1))});
+    auto sec = std::make_shared<detail::PreparedSecretKey>(
+        detail::PreparedSecretKey{*level, core::decode_secret_key(params_of(*level), secret_key.data())});
     if (!core::key_pair_matches(pub.impl_->key, sec->key))
         throw Error(Errc::key_mismatch, "the secret key does not belong to the public key");
     return SigningKey(std::move(sec), std::move(pub));

@@ -42,12 +42,12 @@ Sizes sizes(Level level) noexcept;
 
 // The level whose object of that kind has this size, if any. Public keys and
 // signatures of one level have the same size; secret keys differ.
-std::optional<Level> level_of_public_key_size(std::size_t size) noexcept;
-std::optional<Level> level_of_secret_key_size(std::size_t size) noexcept;
-std::optional<Level> level_of_signature_size(std::size_t size) noexcept;
+[[nodiscard]] std::optional<Level> level_of_public_key_size(std::size_t size) noexcept;
+[[nodiscard]] std::optional<Level> level_of_secret_key_size(std::size_t size) noexcept;
+[[nodiscard]] std::optional<Level> level_of_signature_size(std::size_t size) noexcept;
 
 // Level from an integer (128 or 256).
-std::optional<Level> level_from_int(int level) noexcept;
+[[nodiscard]] std::optional<Level> level_from_int(int level) noexcept;
 
 enum class Errc {
     bad_level,             // a level other than 128 or 256
@@ -58,6 +58,7 @@ enum class Errc {
     malformed_public_key,  // not a well-formed public key (first entry not 1, coefficients out of range)
     key_mismatch,          // the secret key does not belong to the public key
     signing_failed,        // the fresh signature did not verify (a fault during signing)
+    entropy_unavailable,   // the operating system supplied no entropy to key the draw source
 };
 
 class Error : public std::runtime_error {
@@ -69,25 +70,28 @@ private:
     Errc code_;
 };
 
-// Allocator that wipes memory before releasing it (for secret-key bytes).
+namespace detail {
+// Memory of SecretBytes, from the library's secret-memory module: zeroed when
+// allocated and wiped before it is released.
+void* allocate_secret(std::size_t bytes);
+void release_secret(void* p, std::size_t bytes) noexcept;
+
 template <typename T>
-struct ZeroizingAllocator {
+struct SecretAllocator {
     using value_type = T;
-    ZeroizingAllocator() noexcept = default;
+    SecretAllocator() noexcept = default;
     template <typename U>
-    ZeroizingAllocator(const ZeroizingAllocator<U>&) noexcept {}
-    T* allocate(std::size_t count) { return std::allocator<T>{}.allocate(count); }
-    void deallocate(T* p, std::size_t count) noexcept {
-        volatile unsigned char* v = reinterpret_cast<volatile unsigned char*>(p);
-        for (std::size_t i = 0; i < count * sizeof(T); ++i) v[i] = 0;
-        std::allocator<T>{}.deallocate(p, count);
-    }
+    SecretAllocator(const SecretAllocator<U>&) noexcept {}
+    T* allocate(std::size_t count) { return static_cast<T*>(allocate_secret(count * sizeof(T))); }
+    void deallocate(T* p, std::size_t count) noexcept { release_secret(p, count * sizeof(T)); }
     template <typename U>
-    bool operator==(const ZeroizingAllocator<U>&) const noexcept { return true; }
+    bool operator==(const SecretAllocator<U>&) const noexcept { return true; }
 };
+}  // namespace detail
 
 using Bytes = std::vector<std::uint8_t>;
-using SecretBytes = std::vector<std::uint8_t, ZeroizingAllocator<std::uint8_t>>;
+// Bytes of a secret key: wiped when released (also when a vector grows).
+using SecretBytes = std::vector<std::uint8_t, detail::SecretAllocator<std::uint8_t>>;
 
 struct KeyPair {
     Level level;
@@ -116,7 +120,7 @@ public:
     Level level() const;
     // true when the signature is valid for the message. Throws Error
     // (bad_signature_size) when the signature is not of this key's level.
-    bool verify(std::span<const std::uint8_t> signature, std::span<const std::uint8_t> message) const;
+    [[nodiscard]] bool verify(std::span<const std::uint8_t> signature, std::span<const std::uint8_t> message) const;
     Bytes to_bytes() const;
 
 private:
@@ -149,7 +153,7 @@ private:
 // One-shot forms of the above.
 Bytes sign(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key,
            std::span<const std::uint8_t> message);
-bool verify(std::span<const std::uint8_t> public_key, std::span<const std::uint8_t> signature,
+[[nodiscard]] bool verify(std::span<const std::uint8_t> public_key, std::span<const std::uint8_t> signature,
             std::span<const std::uint8_t> message);
 
 }  // namespace ringtrap

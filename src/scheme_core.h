@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "SampleP.h"
-#include "common.h"
 #include "params.h"
+#include "secret.h"
 
 namespace ringtrap::core {
 
@@ -25,18 +25,12 @@ struct PublicKey {
 };
 
 // The trapdoor rows T0 and T1 (k entries each) and what signing derives from
-// them once. Wiped on destruction.
+// them once. Everything in it is held in secret buffers: move-only, wiped on
+// destruction and reassignment.
 struct SecretKey {
     const ParamSet* params = nullptr;
-    std::vector<std::int64_t> t0, t1;  // k n small coefficients each
-    PerturbationKey perturbation;      // key-only data of the perturbation sampler, with T0 and T1 transformed
-
-    SecretKey() = default;
-    SecretKey(const SecretKey&) = delete;
-    SecretKey& operator=(const SecretKey&) = delete;
-    SecretKey(SecretKey&&) = default;
-    SecretKey& operator=(SecretKey&&) = default;
-    ~SecretKey();
+    SecretBuffer<std::int64_t> t0, t1;  // k n small coefficients each
+    PerturbationKey perturbation;       // key-only data of the perturbation sampler, with T0 and T1 transformed
 };
 
 // Builds a public key from (k+2) n coefficients (any values; reduced and
@@ -46,7 +40,7 @@ PublicKey make_public_key(const ParamSet& p, std::vector<std::int64_t> coeffs);
 // into pk.a_ntt, reusing pk's arrays.
 void prepare_public_key(const ParamSet& p, PublicKey& pk);
 // Builds a secret key from the trapdoor rows (k n coefficients each).
-SecretKey make_secret_key(const ParamSet& p, std::vector<std::int64_t> t0, std::vector<std::int64_t> t1);
+SecretKey make_secret_key(const ParamSet& p, SecretBuffer<std::int64_t> t0, SecretBuffer<std::int64_t> t1);
 
 // Draws a key pair: T0, then T1 (k n samples of width 2 sqrt(n) each), then
 // the uniform entry a; A = [1 | a | 2^i - (a T1_i + T0_i)].
@@ -54,7 +48,7 @@ void keygen(const ParamSet& p, PublicKey& pk, SecretKey& sk);
 
 // True when A [T0; T1; I_k] = (1, 2, ..., 2^(k-1)) modulo q, i.e. the secret key
 // is a trapdoor of this public key.
-bool key_pair_matches(const PublicKey& pk, const SecretKey& sk);
+[[nodiscard]] bool key_pair_matches(const PublicKey& pk, const SecretKey& sk);
 
 // Signs: perturbation p, syndrome y = H(m) - A p, gadget solution z per
 // coefficient, x = p + [T0 z; T1 z; z]. Writes (k+2) n centred coefficients to
@@ -67,29 +61,6 @@ std::int64_t norm_bound_squared(const ParamSet& p);
 
 // True when x ((k+2) n coefficients, magnitudes below 2^62), reduced to centred
 // residues, has norm at most the bound and A x = H(m).
-bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg, std::uint64_t len);
-
-// The coefficient byte form of codec.h (4 bytes, sign-magnitude, least
-// significant byte first), for whole rows and without branches on the signs,
-// which are random in signatures. encode_row needs magnitudes below 2^31.
-void encode_row(const std::int64_t* coeffs, std::size_t count, std::uint8_t* out) noexcept;
-void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs) noexcept;
-
-// Decodes public-key bytes ((k+2) n coefficients), or returns false when they are
-// not a key the key generator can have written: entry 0 must be the constant 1
-// and every coefficient a canonically encoded centred residue.
-bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out);
-
-// decode_public_key and prepare_public_key in one, for verification only:
-// fills pk.a_ntt (reusing its array) and leaves pk.a empty. Returns false,
-// with pk.params null, for bytes that decode_public_key refuses.
-bool decode_public_key_for_verify(const ParamSet& p, const std::uint8_t* bytes, PublicKey& pk);
-
-// True when m is a single row of `cols` entries of `len` coefficients each.
-bool is_row(const mat_poly_R& m, std::int64_t cols, std::int64_t len);
-// The entries of a row, one after the other.
-std::vector<std::int64_t> flatten_row(const mat_poly_R& m);
-// A 1 x cols row from cols * len coefficients.
-mat_poly_R make_row(const std::int64_t* data, std::int64_t cols, std::int64_t len);
+[[nodiscard]] bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg, std::uint64_t len);
 
 }  // namespace ringtrap::core

@@ -29,7 +29,7 @@ extern "C" {
 
 /* Selects the parameter level (128 or 256). Returns 0, or -1 for any other
  * level (nothing changes then). */
-int32_t sig_select_level(int32_t level);
+RINGTRAP_NODISCARD int32_t sig_select_level(int32_t level);
 
 /* Sizes in bytes at the selected level; 0 when no level is selected. */
 uint64_t sig_public_key_bytes(void);
@@ -38,7 +38,7 @@ uint64_t sig_signature_bytes(void);
 
 /* Generates a key pair into pk and sk. Returns 0, or -1 when no level is
  * selected (nothing is written then). The public key is also kept for sig_sign. */
-int32_t sig_keygen(unsigned char* pk, unsigned char* sk);
+RINGTRAP_NODISCARD int32_t sig_keygen(unsigned char* pk, unsigned char* sk);
 
 /* Signs m (mlen bytes) with sk, which must be the secret key of the most recent
  * sig_keygen in this process. Writes the signature to sig and its length to
@@ -49,7 +49,8 @@ int32_t sig_keygen(unsigned char* pk, unsigned char* sk);
  *   -2  sk does not belong to that key pair, or the fresh signature did not
  *       verify (the signature area is zeroed);
  *   -3  an internal error such as exhausted memory (the signature area is zeroed). */
-int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen, unsigned char* sig, uint64_t* siglen);
+RINGTRAP_NODISCARD int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen, unsigned char* sig,
+                                    uint64_t* siglen);
 
 /* 1 when sig is a valid signature of m under pk, 0 otherwise (also for a
  * malformed public key, or when no level is selected). siglen is not consulted:

@@ -45,7 +45,7 @@ using ParseResult = std::variant<Command, UsageError>;
 // than 128 and 256, two inputs read from standard input, keygen with the same
 // path (or "-") for both keys, and sign with an output path equal to one of its
 // inputs.
-ParseResult parse_arguments(std::span<const std::string> args);
+[[nodiscard]] ParseResult parse_arguments(std::span<const std::string> args);
 
 // The help text shown by --help (ends with a line break).
 const char* help_text() noexcept;
@@ -62,7 +62,7 @@ struct FileInfo {
 // and a public key is told apart by its first entry, which is always the
 // constant polynomial 1. nullopt when the size matches no object of either
 // level.
-std::optional<FileInfo> classify_file(std::span<const std::uint8_t> bytes) noexcept;
+[[nodiscard]] std::optional<FileInfo> classify_file(std::span<const std::uint8_t> bytes) noexcept;
 
 // "public key", "secret key" or "signature".
 const char* kind_name(ObjectKind kind) noexcept;

@@ -6,39 +6,25 @@
 #include <stdexcept>
 #include <vector>
 
+#include "BasicScheme.h"
+#include "fft.h"
 #include "ntt.h"
 
 namespace ringtrap {
 
-void secure_zero(void* p, std::size_t len) noexcept {
-    if (p == nullptr || len == 0) return;
-    std::memset(p, 0, len);
-    // The empty asm claims to read the memory behind p, so the compiler cannot
-    // drop the memset as a dead store; memset itself stays at full speed.
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-}
-
 namespace {
 
-// Arrays are wiped on release: coefficient arrays may hold trapdoor data.
+// A fresh zeroed array of `length` elements in a secret buffer (coefficient
+// arrays may hold trapdoor data), or none for length <= 0.
 template <typename T>
-struct WipingDeleter {
-    std::size_t count;
-    void operator()(T* p) const noexcept {
-        secure_zero(p, count * sizeof(T));
-        delete[] p;
-    }
-};
-
-template <typename T>
-std::shared_ptr<T[]> make_zeroed(std::int64_t length, T*& raw) {
+std::shared_ptr<SecretBuffer<T>> make_zeroed(std::int64_t length, T*& raw) {
     if (length <= 0) {
         raw = nullptr;
         return nullptr;
     }
-    const auto count = static_cast<std::size_t>(length);
-    raw = new T[count]();
-    return std::shared_ptr<T[]>(raw, WipingDeleter<T>{count});
+    auto buffer = std::make_shared<SecretBuffer<T>>(static_cast<std::size_t>(length));
+    raw = buffer->data();
+    return buffer;
 }
 
 // Schoolbook negacyclic product modulo x^N + 1 and q, for lengths that the
@@ -47,7 +33,7 @@ poly_R negacyclic_schoolbook(const poly_R& a, const poly_R& b, std::int64_t q) {
     poly_R out = create_poly_R(a.len);
     const std::int64_t N = a.len;
     const std::int64_t bl = b.len < N ? b.len : N;
-    std::vector<std::int64_t> acc(static_cast<std::size_t>(N > 0 ? N : 0), 0);
+    SecretBuffer<std::int64_t> acc(static_cast<std::size_t>(N > 0 ? N : 0));
     for (std::int64_t i = 0; i < N; ++i) {
         const std::int64_t ai = a.coeffs[i] % q;
         for (std::int64_t j = 0; j < bl; ++j) {
@@ -110,7 +96,7 @@ poly_R mod_mul_poly_R(const poly_R& a, const poly_R& b) {
     const NttTables* t = current_ntt_tables();
     if (!fits_tables(t, a) || !fits_tables(t, b)) return negacyclic_schoolbook(a, b, checked_modulus());
     const auto len = static_cast<std::size_t>(t->n);
-    std::vector<std::int32_t> fa(len), fb(len);
+    SecretBuffer<std::int32_t> fa(len), fb(len);
     ntt_load(*t, fa.data(), a.coeffs);
     ntt_load(*t, fb.data(), b.coeffs);
     ntt_forward(*t, fa.data());
@@ -119,8 +105,6 @@ poly_R mod_mul_poly_R(const poly_R& a, const poly_R& b) {
     ntt_inverse(*t, fa.data(), true);
     poly_R out = create_poly_R(a.len);
     ntt_store_centred(*t, out.coeffs, fa.data());
-    secure_zero(fa.data(), len * sizeof(std::int32_t));
-    secure_zero(fb.data(), len * sizeof(std::int32_t));
     return out;
 }
 
@@ -139,7 +123,7 @@ poly_R inner_product_mat_poly_R(const mat_poly_R& A, const mat_poly_R& B) {
     }
     // Accumulate in the transform domain: one inverse transform in all.
     const auto len = static_cast<std::size_t>(t->n);
-    std::vector<std::int32_t> sum(len, 0), fa(len), fb(len);
+    SecretBuffer<std::int32_t> sum(len), fa(len), fb(len);
     for (std::int64_t j = 0; j < A.cols; ++j) {
         ntt_load(*t, fa.data(), A.entries[j].coeffs);
         ntt_load(*t, fb.data(), B.entries[j].coeffs);
@@ -149,10 +133,34 @@ poly_R inner_product_mat_poly_R(const mat_poly_R& A, const mat_poly_R& B) {
     }
     ntt_inverse(*t, sum.data(), true);
     ntt_store_centred(*t, acc.coeffs, sum.data());
-    secure_zero(sum.data(), len * sizeof(std::int32_t));
-    secure_zero(fa.data(), len * sizeof(std::int32_t));
-    secure_zero(fb.data(), len * sizeof(std::int32_t));
     return acc;
+}
+
+bool is_row(const mat_poly_R& m, std::int64_t cols, std::int64_t len) {
+    if (m.rows != 1 || m.cols != cols || m.entries == nullptr) return false;
+    for (std::int64_t j = 0; j < cols; ++j)
+        if (m.entries[j].len != len || m.entries[j].coeffs == nullptr) return false;
+    return true;
+}
+
+void flatten_row(const mat_poly_R& m, std::int64_t* out) {
+    const std::int64_t len = m.cols > 0 ? m.entries[0].len : 0;
+    for (std::int64_t j = 0; j < m.cols; ++j)
+        std::memcpy(out + j * len, m.entries[j].coeffs, static_cast<std::size_t>(len) * sizeof(std::int64_t));
+}
+
+std::vector<std::int64_t> flatten_row(const mat_poly_R& m) {
+    const std::int64_t len = m.cols > 0 ? m.entries[0].len : 0;
+    std::vector<std::int64_t> out(static_cast<std::size_t>(m.cols * len));
+    flatten_row(m, out.data());
+    return out;
+}
+
+mat_poly_R make_row(const std::int64_t* data, std::int64_t cols, std::int64_t len) {
+    mat_poly_R m = create_mat_poly_R(len, 1, cols);
+    for (std::int64_t j = 0; j < cols; ++j)
+        std::memcpy(m.entries[j].coeffs, data + j * len, static_cast<std::size_t>(len) * sizeof(std::int64_t));
+    return m;
 }
 
 void print_poly_R(const poly_R& p) {

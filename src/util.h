@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "common.h"
 
@@ -46,6 +47,15 @@ poly_R mod_mul_poly_R(const poly_R& a, const poly_R& b);
 // 1 x 0 rows it also returns the empty record (there is no first entry to take
 // the length from).
 poly_R inner_product_mat_poly_R(const mat_poly_R& A, const mat_poly_R& B);
+
+// True when m is a single row of `cols` entries of `len` coefficients each.
+bool is_row(const mat_poly_R& m, std::int64_t cols, std::int64_t len);
+// The entries of a row one after the other (entry j at j * len, len being the
+// length of entry 0), into out or a fresh vector.
+void flatten_row(const mat_poly_R& m, std::int64_t* out);
+std::vector<std::int64_t> flatten_row(const mat_poly_R& m);
+// A 1 x cols row from cols * len coefficients.
+mat_poly_R make_row(const std::int64_t* data, std::int64_t cols, std::int64_t len);
 
 // "[c0 c1 ... ]" on standard output, each coefficient in decimal and followed by
 // one blank; no line feed.

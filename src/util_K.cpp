@@ -6,8 +6,6 @@
 // being zero. Products, quotients and inverses need N to be a power of two (the
 // transform length); for any other N > 0 they return N zeros. N = 0 gives the
 // empty record.
-#include <vector>
-
 #include "fft.h"
 #include "ntt.h"
 #include "util.h"
@@ -32,12 +30,6 @@ void transform(const Permutation& perm, double* real, Complex* cplx, std::int64_
     else FFT_K(real, cplx, len32, direction, perm.table);
 }
 
-// Scratch values may derive from secret polynomials: wipe them after use.
-template <typename T>
-void wipe(std::vector<T>& v) {
-    secure_zero(v.data(), v.size() * sizeof(T));
-}
-
 // a op b pointwise in the evaluation domain (op = mul or div).
 poly_K pointwise(const poly_K& a, const poly_K& b, Complex (*op)(Complex, Complex), const Permutation& perm) {
     const std::int64_t N = a.len;
@@ -45,22 +37,19 @@ poly_K pointwise(const poly_K& a, const poly_K& b, Complex (*op)(Complex, Comple
     if (!transform_length(N)) return out;
     const auto count = static_cast<std::size_t>(N);
     // b as an element of the same K: its first N coefficients, zero-padded.
-    std::vector<double> bb;
+    // Scratch values may derive from secret polynomials, hence secret buffers.
+    SecretBuffer<double> bb;
     double* b_coeffs = b.coeffs;
     if (b.len != N) {
-        bb.assign(count, 0.0);
+        bb = SecretBuffer<double>(count);
         for (std::int64_t i = 0; i < N && i < b.len; ++i) bb[static_cast<std::size_t>(i)] = b.coeffs[i];
         b_coeffs = bb.data();
     }
-    std::vector<Complex> A(count), B(count), P(count);
+    SecretBuffer<Complex> A(count), B(count), P(count);
     transform(perm, a.coeffs, A.data(), N, 1);
     transform(perm, b_coeffs, B.data(), N, 1);
     for (std::size_t i = 0; i < count; ++i) P[i] = op(A[i], B[i]);
     transform(perm, out.coeffs, P.data(), N, -1);
-    wipe(bb);
-    wipe(A);
-    wipe(B);
-    wipe(P);
     return out;
 }
 
@@ -68,12 +57,11 @@ poly_K inverse(const poly_K& a, const Permutation& perm) {
     const std::int64_t N = a.len;
     poly_K out = create_poly_K(N);
     if (!transform_length(N)) return out;
-    std::vector<Complex> A(static_cast<std::size_t>(N));
+    SecretBuffer<Complex> A(static_cast<std::size_t>(N));
     transform(perm, a.coeffs, A.data(), N, 1);
     // Zero evaluations stay zero: a pseudo-inverse for non-invertible a.
     for (Complex& v : A) v = div_Complex_Complex(Complex{1.0, 0.0}, v);
     transform(perm, out.coeffs, A.data(), N, -1);
-    wipe(A);
     return out;
 }
 

@@ -63,9 +63,9 @@ TEST_P(HashLevel, ExplicitModulusAndBufferVariantsAgree) {
     const std::string msg = "explicit";
     const std::vector<std::int64_t> want = coeffs(Hash(as_bytes(msg), msg.size(), n));
     EXPECT_EQ(coeffs(Hash(as_bytes(msg), msg.size(), n, P().q)), want);
-    // hash_into fills exactly count entries: the guards on both sides stay.
+    // The writing Hash fills exactly count entries: the guards on both sides stay.
     std::vector<std::int64_t> buf(static_cast<std::size_t>(n) + 2, 77);
-    hash_into(as_bytes(msg), msg.size(), P().q, buf.data() + 1, n);
+    Hash(as_bytes(msg), msg.size(), n, P().q, buf.data() + 1);
     EXPECT_EQ(buf.front(), 77);
     EXPECT_EQ(buf.back(), 77);
     EXPECT_EQ(std::vector<std::int64_t>(buf.begin() + 1, buf.end() - 1), want);
@@ -87,7 +87,7 @@ TEST(Hash, OddCountsAndBadArguments) {
     EXPECT_EQ(Hash(nullptr, 5, 8, q).len, 0);
     EXPECT_THROW(Hash(as_bytes(msg), 3, 8, 0), std::invalid_argument);
     std::int64_t guard = 5;
-    hash_into(as_bytes(msg), 3, q, &guard, -1);
+    Hash(as_bytes(msg), 3, -1, q, &guard);
     EXPECT_EQ(guard, 5);
 }
 

@@ -163,7 +163,7 @@ void check_fold(std::int64_t digits, std::int64_t q) {
     for (std::size_t i = 0; i < p.size(); ++i) u += static_cast<wide>(p[i]) * (static_cast<wide>(1) << i);
     std::vector<std::int64_t> x(p.size());
     Draws draws(0, script, 32767);
-    ASSERT_TRUE(sample_gadget(x.data(), q, static_cast<std::int64_t>(u % q), sigma, digits));
+    ASSERT_TRUE(Sample_G(x.data(), q, static_cast<std::int64_t>(u % q), sigma, digits));
     EXPECT_EQ(x, p) << "digits = " << digits;
 }
 
@@ -214,7 +214,7 @@ TEST(Gadget, RefusesWhatItCannotServeWithoutDrawing) {
     Draws draws(5);
     for (const Case& c : cases) {
         std::vector<std::int64_t> x(70, 7);
-        EXPECT_FALSE(sample_gadget(x.data(), c.q, 5, c.sigma, c.digits));
+        EXPECT_FALSE(Sample_G(x.data(), c.q, 5, c.sigma, c.digits));
         for (std::int64_t i = 0; i < 70; ++i) ASSERT_EQ(x[static_cast<std::size_t>(i)], i < c.digits ? 0 : 7);
     }
     EXPECT_EQ(draws.count(), 0);
@@ -226,7 +226,7 @@ TEST(Gadget, LongestGadgetStillSolvesTheEquation) {
     Draws draws(6);
     for (const std::int64_t u : targets(q)) {
         std::vector<std::int64_t> x(64);
-        ASSERT_TRUE(sample_gadget(x.data(), q, u, 3.0, 64));
+        ASSERT_TRUE(Sample_G(x.data(), q, u, 3.0, 64));
         ASSERT_EQ(residue(gadget_product(x, 64), q), residue(u, q)) << "u = " << u;
     }
     EXPECT_EQ(draws.count(), static_cast<std::int64_t>(targets(q).size()) * 6 * 64);

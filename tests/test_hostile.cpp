@@ -37,6 +37,7 @@ const char* errc_name(Errc e) {
         case Errc::malformed_public_key: return "malformed_public_key";
         case Errc::key_mismatch: return "key_mismatch";
         case Errc::signing_failed: return "signing_failed";
+        case Errc::entropy_unavailable: return "entropy_unavailable";
     }
     return "?";
 }
@@ -99,7 +100,7 @@ Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 mat_poly_R row_of(const Bytes& bytes, const ParamSet& p) {
     std::vector<std::int64_t> c(bytes.size() / 4);
     decode_coeffs(bytes.data(), c.size(), c.data());
-    return core::make_row(c.data(), p.k + 2, p.n);
+    return make_row(c.data(), p.k + 2, p.n);
 }
 
 const std::uint8_t* data_or_null(const Bytes& b) { return b.empty() ? nullptr : b.data(); }
@@ -134,7 +135,7 @@ protected:
         pk_ = pk;
         sk_ = secret(sk);
     }
-    void TearDown() override { sig_select_level(P().level); }
+    void TearDown() override { ASSERT_EQ(sig_select_level(P().level), 0); }
 
     Level level() const { return static_cast<Level>(P().level); }
     Level other_level() const { return level() == Level::L128 ? Level::L256 : Level::L128; }
@@ -370,7 +371,7 @@ TEST_P(Hostile, EveryEntryPointGivesTheDocumentedOutcome) {
         // x = (H(m), 0, ..., 0) solves A x = H(m), since A_0 = 1: only the norm
         // bound tells it from a real signature.
         std::vector<std::int64_t> forged((kk + 2) * nn, 0);
-        hash_into(msg.data(), msg.size(), q, forged.data(), p.n);
+        Hash(msg.data(), msg.size(), p.n, q, forged.data());
         Bytes b(sig.size());
         encode_coeffs(forged.data(), forged.size(), b.data());
         sig_case("forgery (H(m), 0, ..., 0)", b, false);
@@ -505,7 +506,7 @@ TEST_P(Hostile, InMemoryVerifyReducesAnyCoefficient) {
         EXPECT_EQ(Verify(A2, x2, msg.data(), msg.size()), valid ? 1 : 0);
     }
     // Rows of the wrong shape are invalid, not read past their end.
-    const mat_poly_R short_x = core::make_row(core::flatten_row(x).data(), p.k + 1, p.n);
+    const mat_poly_R short_x = make_row(flatten_row(x).data(), p.k + 1, p.n);
     EXPECT_EQ(Verify(A, short_x, msg.data(), msg.size()), 0);
     EXPECT_EQ(Verify(short_x, x, msg.data(), msg.size()), 0);
     EXPECT_EQ(Verify(A, mat_poly_R{}, msg.data(), msg.size()), 0);

@@ -110,8 +110,8 @@ TEST_P(SchemeLevel, EngineMatchesThePlainCompositionDrawForDraw) {
     const mat_poly_R U0 = generate_Gaussian_mat_poly_R(n, 1, k, width);
     const mat_poly_R U1 = generate_Gaussian_mat_poly_R(n, 1, k, width);
     const poly_R a = generate_random_poly_R(n);
-    EXPECT_EQ(core::flatten_row(U0), core::flatten_row(T0));
-    EXPECT_EQ(core::flatten_row(U1), core::flatten_row(T1));
+    EXPECT_EQ(flatten_row(U0), flatten_row(T0));
+    EXPECT_EQ(flatten_row(U1), flatten_row(T1));
     expect_equal_poly(A.entries[1], a);
     for (std::int64_t i = 0; i < k; ++i) {
         const poly_R t = mod_add_poly_R(mod_mul_poly_R(a, U1.entries[i]), U0.entries[i]);
@@ -156,13 +156,13 @@ TEST_P(SchemeLevel, VerificationAcceptsHonestSignaturesAndRejectsTampering) {
     msg[3] ^= 1;
 
     // Adding or subtracting q keeps the residue class, and so validity.
-    mat_poly_R shifted = core::make_row(core::flatten_row(x).data(), x.cols, P().n);
+    mat_poly_R shifted = make_row(flatten_row(x).data(), x.cols, P().n);
     shifted.entries[5].coeffs[7] += P().q;
     shifted.entries[0].coeffs[0] -= P().q;
     EXPECT_EQ(Verify(A, shifted, msg.data(), msg.size()), 1);
 
     // Negating a coefficient of x_0 changes A x by twice it.
-    mat_poly_R negated = core::make_row(core::flatten_row(x).data(), x.cols, P().n);
+    mat_poly_R negated = make_row(flatten_row(x).data(), x.cols, P().n);
     std::int64_t j = 0;
     while (negated.entries[0].coeffs[j] == 0) ++j;
     negated.entries[0].coeffs[j] = -negated.entries[0].coeffs[j];
@@ -172,7 +172,7 @@ TEST_P(SchemeLevel, VerificationAcceptsHonestSignaturesAndRejectsTampering) {
     const mat_poly_R e1 = Sign(A, T0, T1, nullptr, 0), e2 = Sign(A, T0, T1, nullptr, 0);
     EXPECT_EQ(Verify(A, e1, nullptr, 0), 1);
     EXPECT_EQ(Verify(A, e2, nullptr, 0), 1);
-    EXPECT_NE(core::flatten_row(e1), core::flatten_row(e2));
+    EXPECT_NE(flatten_row(e1), flatten_row(e2));
 }
 
 TEST_P(SchemeLevel, ForgeriesThatOnlySolveTheEquationAreRejected) {
@@ -214,8 +214,8 @@ TEST_P(SchemeLevel, KeyGenerationIsReproducibleFromTheSeed) {
     KeyGen(&A1, &T0a, &T1a);
     seed_draws(8);
     KeyGen(&A2, &T0b, &T1b);
-    EXPECT_EQ(core::flatten_row(A1), core::flatten_row(A2));
-    EXPECT_EQ(core::flatten_row(T0a), core::flatten_row(T0b));
+    EXPECT_EQ(flatten_row(A1), flatten_row(A2));
+    EXPECT_EQ(flatten_row(T0a), flatten_row(T0b));
 }
 
 TEST(Encoding, CoefficientExamples) {
@@ -260,7 +260,7 @@ TEST_P(ByteInterface, RoundTripSizesAndLayout) {
     ASSERT_NE(_a, nullptr);
     std::vector<std::int64_t> a(static_cast<std::size_t>((P().k + 2) * P().n));
     decode_coeffs(pk.data(), a.size(), a.data());
-    EXPECT_EQ(a, core::flatten_row(*_a));
+    EXPECT_EQ(a, flatten_row(*_a));
 
     const unsigned char msg[] = "byte interface";
     std::uint64_t siglen = 0;

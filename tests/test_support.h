@@ -11,8 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "BasicScheme.h"
 #include "RandomGenerator.h"
 #include "common.h"
+#include "fft.h"
 #include "params.h"
 
 namespace ringtrap::testing {

@@ -32,7 +32,7 @@ namespace {
 mat_poly_R row_of(const Bytes& bytes, const ParamSet& p) {
     std::vector<std::int64_t> c(bytes.size() / 4);
     decode_coeffs(bytes.data(), c.size(), c.data());
-    return core::make_row(c.data(), p.k + 2, p.n);
+    return make_row(c.data(), p.k + 2, p.n);
 }
 
 }  // namespace

@@ -1,0 +1,108 @@
+#include "codec.h"
+
+#include <bit>
+#include <cstring>
+#include <utility>
+
+#include "ntt.h"
+#include "secret.h"
+
+namespace ringtrap::core {
+
+namespace {
+
+inline std::uint32_t load_le32(const std::uint8_t* p) noexcept {
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+}  // namespace
+
+void encode_row(const std::int64_t* coeffs, std::size_t count, std::uint8_t* out) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto c = static_cast<std::uint64_t>(coeffs[i]);
+        const std::uint64_t neg = 0 - (c >> 63);  // all ones for a negative value
+        const std::uint64_t m = (c ^ neg) - neg;  // magnitude
+        const auto w = static_cast<std::uint32_t>((m & 0x7FFFFFFFu) | (neg & 0x80000000u));
+        std::uint8_t* o = out + 4 * i;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(o, &w, sizeof w);  // the bytes are w least significant first
+        } else {
+            o[0] = static_cast<std::uint8_t>(w);
+            o[1] = static_cast<std::uint8_t>(w >> 8);
+            o[2] = static_cast<std::uint8_t>(w >> 16);
+            o[3] = static_cast<std::uint8_t>(w >> 24);
+        }
+    }
+}
+
+void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t w = load_le32(in + 4 * i);
+        const std::int64_t m = w & 0x7FFFFFFFu;
+        const std::int64_t neg = -static_cast<std::int64_t>(w >> 31);
+        coeffs[i] = (m ^ neg) - neg;  // a negative zero decodes to 0
+    }
+}
+
+namespace {
+
+// Decodes (k+2) n public-key coefficients into out (64- or 32-bit) and checks
+// that they form a key the generator can have written: every coefficient
+// canonical (magnitude at most (q-1)/2, no negative zero) and entry 0 the
+// constant 1. One flag for the whole key, so the loop has no data-dependent
+// branch.
+template <typename T>
+bool decode_public_key_into(const ParamSet& p, const std::uint8_t* bytes, T* out) {
+    const std::int64_t count = (p.k + 2) * p.n;
+    const std::uint32_t h = static_cast<std::uint32_t>((p.q - 1) / 2);
+    std::uint32_t bad = 0;
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::uint32_t w = load_le32(bytes + 4 * i);
+        const std::uint32_t m = w & 0x7FFFFFFFu;
+        bad |= static_cast<std::uint32_t>(m > h) | (static_cast<std::uint32_t>(m == 0) & (w >> 31));
+        const T neg = -static_cast<T>(w >> 31);
+        out[i] = (static_cast<T>(m) ^ neg) - neg;
+    }
+    if (bad != 0 || out[0] != 1) return false;
+    for (std::int64_t j = 1; j < p.n; ++j)
+        if (out[j] != 0) return false;
+    return true;
+}
+
+}  // namespace
+
+bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out) {
+    out.resize(static_cast<std::size_t>((p.k + 2) * p.n));
+    return decode_public_key_into(p, bytes, out.data());
+}
+
+bool decode_public_key_for_verify(const ParamSet& p, const std::uint8_t* bytes, PublicKey& pk) {
+    const std::int64_t n = p.n, count = (p.k + 2) * p.n;
+    pk.params = nullptr;
+    pk.a.clear();
+    pk.a_ntt.resize(static_cast<std::size_t>(count));
+    std::int32_t* out = pk.a_ntt.data();
+    if (!decode_public_key_into(p, bytes, out)) return false;
+    const NttTables& t = ntt_tables(p);
+    for (std::int64_t i = 0; i < p.k + 2; ++i) ntt_forward(t, out + i * n);
+    pk.params = &p;
+    return true;
+}
+
+void encode_key_pair(const ParamSet& p, const PublicKey& pk, const SecretKey& sk, std::uint8_t* pk_out,
+                     std::uint8_t* sk_out) noexcept {
+    const auto kn = static_cast<std::size_t>(p.k * p.n);
+    encode_row(pk.a.data(), pk.a.size(), pk_out);
+    encode_row(sk.t0.data(), kn, sk_out);
+    encode_row(sk.t1.data(), kn, sk_out + 4 * kn);
+}
+
+SecretKey decode_secret_key(const ParamSet& p, const std::uint8_t* bytes) {
+    const auto kn = static_cast<std::size_t>(p.k * p.n);
+    SecretBuffer<std::int64_t> t0(kn), t1(kn);
+    decode_row(bytes, kn, t0.data());
+    decode_row(bytes + 4 * kn, kn, t1.data());
+    return make_secret_key(p, std::move(t0), std::move(t1));
+}
+
+}  // namespace ringtrap::core
