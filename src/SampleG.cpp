@@ -74,7 +74,7 @@ bool Sample_G(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma, s
     y[len - 1] = y[len - 1] * kInvSqrt3;
     const std::int64_t folds = digits - 1 < kMaxFold ? digits - 1 : kMaxFold;
     for (std::int64_t j = 1; j <= folds; ++j)
-        y[len - 1] = y[len - 1] + y[len - 1 - static_cast<std::size_t>(j)] * kInvPow2[j];
+        y[len - 1] = y[len - 1] + y[len - 1 - static_cast<std::size_t>(j)] * kInvPow2[static_cast<std::size_t>(j)];
 
     for (std::size_t i = 0; i < len; ++i) p[i] = detail::round_half_away(sample(y[i], sigma));
 

@@ -154,7 +154,7 @@ __attribute__((target("avx2"))) inline void lanes_store(__m256i x[16], const __m
 
     // Transpose each 8x8 half (words 0-7 and words 8-15) so that every vector
     // holds eight consecutive words of one block.
-    for (int half = 0; half < 2; ++half) {
+    for (std::size_t half = 0; half < 2; ++half) {
         __m256i* v = x + 8 * half;
         const __m256i t0 = _mm256_unpacklo_epi32(v[0], v[1]), t1 = _mm256_unpackhi_epi32(v[0], v[1]);
         const __m256i t2 = _mm256_unpacklo_epi32(v[2], v[3]), t3 = _mm256_unpackhi_epi32(v[2], v[3]);
@@ -168,7 +168,7 @@ __attribute__((target("avx2"))) inline void lanes_store(__m256i x[16], const __m
         // u1 of lanes 1 and 5, u2 of lanes 2 and 6, u3 of lanes 3 and 7; u4-u7
         // words 4-7 likewise.
         const __m256i lanes_lo[4] = {u0, u1, u2, u3}, lanes_hi[4] = {u4, u5, u6, u7};
-        for (int j = 0; j < 4; ++j) {
+        for (std::size_t j = 0; j < 4; ++j) {
             const __m256i first = _mm256_permute2x128_si256(lanes_lo[j], lanes_hi[j], 0x20);   // lane j
             const __m256i second = _mm256_permute2x128_si256(lanes_lo[j], lanes_hi[j], 0x31);  // lane j + 4
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j * kBlockBytes + 32 * half), first);

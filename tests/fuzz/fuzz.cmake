@@ -32,7 +32,7 @@ add_library(ringtrap_fuzz_lib STATIC ${RINGTRAP_LIB_SOURCES})
 target_include_directories(ringtrap_fuzz_lib PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(ringtrap_fuzz_lib PRIVATE ${RINGTRAP_FUZZ_COMPILE_OPTIONS})
 target_compile_definitions(ringtrap_fuzz_lib PRIVATE RINGTRAP_VERSION_STRING="${PROJECT_VERSION}")
-target_link_libraries(ringtrap_fuzz_lib PRIVATE ringtrap_flags)
+target_link_libraries(ringtrap_fuzz_lib PRIVATE ringtrap_flags ringtrap_src_flags)
 
 set(RINGTRAP_FUZZ_TARGETS sig_verf api_verify api_sign cli)
 set(RINGTRAP_FUZZ_EXECUTABLES)
