@@ -2,6 +2,7 @@
 # `make test` builds and runs the whole test suite.
 BUILD_DIR ?= build
 TEST_BUILD_DIR ?= build-test
+BENCH_BUILD_DIR ?= build-bench
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 # CI exports RINGTRAP_WERROR=ON: warnings become errors in its builds only.
@@ -22,9 +23,11 @@ test:
 	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 bench:
-	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRINGTRAP_BUILD_TESTS=OFF $(CMAKE_ARGS)
-	cmake --build build-bench --target ringtrap_bench -j $(JOBS)
-	./build-bench/ringtrap_bench
+	cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DRINGTRAP_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build $(BENCH_BUILD_DIR) --target ringtrap_bench -j $(JOBS)
+	./$(BENCH_BUILD_DIR)/ringtrap_bench
 
+# Every build lives in a build* folder: these three and those of CI
+# (build-asan, build-tsan, build-load, build-fuzz).
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) build-bench
+	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) $(BENCH_BUILD_DIR) build build-*
