@@ -16,9 +16,8 @@ inline constexpr double kMaxGadgetWidth = 1099511627776.0;
 // x_0 + 2 x_1 + ... + 2^(k-1) x_{k-1} = u (mod q), exactly over the integers.
 // q is the modulus (0 < q < 2^k), u any 64-bit target, sigma the base width (a
 // standard deviation). Takes exactly 3k Gaussian samples (6k draws when no
-// second draw is 0). On inputs it cannot serve (see sample_gadget) it writes k
-// zeros and draws nothing (see the overload below). out must have room for k
-// elements.
+// second draw is 0). On inputs it cannot serve (see the overload below) it
+// writes k zeros and draws nothing. out must have room for k elements.
 void Sample_G(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma);
 
 // Sample_G with the gadget length given explicitly; reads no global. Returns
