@@ -54,7 +54,7 @@ inline i64 narrow_one(WordStream& ws, const NarrowTable& t, double centre, doubl
     const i64 c0 = static_cast<i64>(c0d);
     for (;;) {
         const u64 w0 = ws.next(), w1 = ws.next(), w2 = ws.next();
-        const u64 z0 = rcdt_sample(t.rcdt, t.size, w0, w1 >> 32);
+        const u64 z0 = rcdt_sample(t.rcdt, t.size, w0, w1);
         const u64 b = w1 & 1;
         const u64 spare = (w1 >> 1) & 0x7fffffffu;
         const u64 m = b - 1;  // 0 when b = 1, all ones when b = 0

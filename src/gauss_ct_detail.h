@@ -64,24 +64,28 @@ inline double sqrt_insn(double x) noexcept {
 
 // --- Base samplers --------------------------------------------------------
 
-// 1 when the 96-bit value (hi, lo) is below the threshold t: the borrow out of
-// the subtraction, formed with plain integer operations.
-inline u64 lt96(u64 hi, u64 lo, const Rcdt96& t) noexcept {
-    const u64 borrow_lo = (lo - t.lo) >> 63;  // lo, t.lo < 2^32
-    const u64 d = hi - t.hi - borrow_lo;
-    return ((~hi & t.hi) | (~(hi ^ t.hi) & d)) >> 63;
-}
+// The 96-bit uniform of a base sample: all of w0 and the top 32 bits of w1,
+// U = w0 * 2^32 + (w1 >> 32), split like the thresholds as hi * 2^33 + lo.
+inline u64 u96_hi(u64 w0) noexcept { return w0 >> 1; }
+inline u64 u96_lo(u64 w0, u64 w1) noexcept { return (w0 & 1) << 32 | w1 >> 32; }
 
-// z = #{i : U < T[i]} for the 96-bit uniform U = (hi, lo): every entry is
-// compared, so neither the time nor the addresses depend on U.
+// 1 when the 96-bit value hi * 2^33 + lo is below the threshold t: the low
+// halves (< 2^33) give a borrow, and hi - t.hi - borrow (both < 2^63) is
+// negative exactly when the whole value is below t.
+inline u64 lt96(u64 hi, u64 lo, const Rcdt96& t) noexcept { return (hi - t.hi - ((lo - t.lo) >> 63)) >> 63; }
+
+// z = #{i : U < T[i]}: every entry is compared, so neither the time nor the
+// addresses depend on U.
 template <std::size_t N>
-inline u64 rcdt_sample(const Rcdt96 (&table)[N], u64 hi, u64 lo) noexcept {
+inline u64 rcdt_sample(const Rcdt96 (&table)[N], u64 w0, u64 w1) noexcept {
+    const u64 hi = u96_hi(w0), lo = u96_lo(w0, w1);
     u64 z = 0;
     for (std::size_t i = 0; i < N; ++i) z += lt96(hi, lo, table[i]);
     return z;
 }
 
-inline u64 rcdt_sample(const Rcdt96* table, std::size_t n, u64 hi, u64 lo) noexcept {
+inline u64 rcdt_sample(const Rcdt96* table, std::size_t n, u64 w0, u64 w1) noexcept {
+    const u64 hi = u96_hi(w0), lo = u96_lo(w0, w1);
     u64 z = 0;
     for (std::size_t i = 0; i < n; ++i) z += lt96(hi, lo, table[i]);
     return z;
@@ -193,7 +197,7 @@ struct BinProposal {
 
 inline BinProposal bin_proposal(u64 K, u64 w0, u64 w1, u64 w2) noexcept {
     BinProposal p;
-    p.x = rcdt_sample(kBinRcdt, w0, w1 >> 32);
+    p.x = rcdt_sample(kBinRcdt, w0, w1);
     p.b = w1 & 1;
     p.y = uniform_below(K, w2, (w1 >> 1) & 0x7fffffffu);
     p.zabs = K * p.x + p.y;

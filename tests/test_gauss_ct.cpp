@@ -164,7 +164,7 @@ void check_table(const detail::Rcdt96 (&table)[N], Weight weight) {
         long double tail = 0;
         for (int z = static_cast<int>(i) + 1; z < 60; ++z) tail += weight(z);
         const long double expect = tail / total;
-        const long double got = (std::ldexp(static_cast<long double>(table[i].hi), 32) + table[i].lo) * 0x1p-96L;
+        const long double got = (std::ldexp(static_cast<long double>(table[i].hi), 33) + table[i].lo) * 0x1p-96L;
         // Relative error of the long double sums, plus one unit of 2^-96 for
         // each weight rounded down above i.
         const long double units = static_cast<long double>(N - i) * 0x1p-96L;
@@ -188,11 +188,12 @@ __extension__ using u128 = unsigned __int128;
 TEST(GaussDetail, CompareAndUniformAreExact) {
     std::mt19937_64 rng(5);
     for (int i = 0; i < 200000; ++i) {
-        const std::uint64_t hi = rng(), lo = rng() >> 32;
-        detail::Rcdt96 t{rng(), static_cast<std::uint32_t>(rng())};
+        const std::uint64_t w0 = rng(), w1 = rng();
+        const std::uint64_t hi = detail::u96_hi(w0), lo = detail::u96_lo(w0, w1);
+        detail::Rcdt96 t{rng() >> 1, rng() >> 31};
         if (i % 3 == 0) t.hi = hi;  // equal high parts decide on the low ones
-        if (i % 9 == 0) t.lo = static_cast<std::uint32_t>(lo);
-        const u128 a = (u128{hi} << 32) | lo, b = (u128{t.hi} << 32) | t.lo;
+        if (i % 9 == 0) t.lo = lo;
+        const u128 a = (u128{w0} << 32) | (w1 >> 32), b = (u128{t.hi} << 33) | t.lo;
         ASSERT_EQ(detail::lt96(hi, lo, t), a < b ? 1u : 0u) << i;
 
         const std::uint64_t K = i % 5 == 0 ? (i % 10 == 0 ? 1 : std::uint64_t{1} << 20) : 1 + rng() % (std::uint64_t{1} << 20);
