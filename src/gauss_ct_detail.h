@@ -10,6 +10,7 @@
 
 #include "ct.h"
 #include "gauss_ct_tables.h"
+#include "word_stream.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -28,19 +29,33 @@ inline double double_of(u64 b) noexcept { return std::bit_cast<double>(b); }
 // branch on its top bit on x86-64; the signed conversion is one instruction.
 inline double to_double(u64 v) noexcept { return static_cast<double>(static_cast<i64>(v)); }
 
+// The integer v (two's complement, |v| < 2^51) as a double, exactly, with
+// integer and double arithmetic only (so that loops of it vectorise):
+// 2^52 + 2^51 + v has v + 2^51 as its mantissa.
+inline double small_to_double(u64 v) noexcept {
+    constexpr u64 kTwo52 = 0x4330000000000000u;  // bits of 2^52
+    return double_of(kTwo52 | (v + (u64{1} << 51))) - 0x1.8p52;
+}
+
 // 1 when v == 0.
 inline u64 is_zero(u64 v) noexcept { return (v - 1) >> 63 & ~(v >> 63); }
 
+// a when bit = 1, b when bit = 0, as b + bit (a - b): a multiplication rather
+// than a mask, because compilers turn masks made from sign bits into
+// arithmetic shifts, which 64-bit vector lanes lack before AVX-512 (and the
+// bulk loops would stay scalar).
+inline u64 pick(u64 bit, u64 a, u64 b) noexcept { return b + bit * (a - b); }
+
 // min(v, cap) for v, cap < 2^63.
-inline u64 min_u(u64 v, u64 cap) noexcept { return ct::select(ct::mask_from_bit(ct::lt(v, cap)), v, cap); }
+inline u64 min_u(u64 v, u64 cap) noexcept { return pick(ct::lt(v, cap), v, cap); }
 
 // A double clamped to [0, hi] (hi > 0) through its bit pattern: negative values
 // (and -0) become +0; values above hi, +inf and positive NaNs become hi.
 inline double clamp_nonneg(double x, double hi) noexcept {
     u64 b = bits_of(x);
-    b &= ~ct::mask_from_bit(b >> 63);
+    b *= 1 ^ (b >> 63);
     const u64 hb = bits_of(hi);
-    return double_of(ct::select(ct::mask_from_bit(ct::lt(hb, b)), hb, b));
+    return double_of(pick(ct::lt(hb, b), hb, b));
 }
 
 // Round to nearest (ties to even) of |x| < 2^51, by the addition of 1.5 * 2^52:
@@ -70,9 +85,15 @@ inline u64 u96_hi(u64 w0) noexcept { return w0 >> 1; }
 inline u64 u96_lo(u64 w0, u64 w1) noexcept { return (w0 & 1) << 32 | w1 >> 32; }
 
 // 1 when the 96-bit value hi * 2^33 + lo is below the threshold t: the low
-// halves (< 2^33) give a borrow, and hi - t.hi - borrow (both < 2^63) is
-// negative exactly when the whole value is below t.
-inline u64 lt96(u64 hi, u64 lo, const Rcdt96& t) noexcept { return (hi - t.hi - ((lo - t.lo) >> 63)) >> 63; }
+// halves (< 2^33) give the carry c = [lo >= t.lo] out of lo + 2^33 - t.lo, and
+// (hi + c) - (t.hi + 1) (all below 2^63) is negative exactly when the whole
+// value is below t. (Written with a carry rather than a borrow so that no
+// compiler turns it into an arithmetic shift, which 64-bit vector lanes lack
+// before AVX-512.)
+inline u64 lt96(u64 hi, u64 lo, const Rcdt96& t) noexcept {
+    const u64 carry = (lo + ((u64{1} << 33) - t.lo)) >> 33;
+    return ((hi + carry) - (t.hi + 1)) >> 63;
+}
 
 // z = #{i : U < T[i]}: every entry is compared, so neither the time nor the
 // addresses depend on U.
@@ -80,6 +101,11 @@ template <std::size_t N>
 inline u64 rcdt_sample(const Rcdt96 (&table)[N], u64 w0, u64 w1) noexcept {
     const u64 hi = u96_hi(w0), lo = u96_lo(w0, w1);
     u64 z = 0;
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC unroll 32
+#else
+#pragma unroll
+#endif
     for (std::size_t i = 0; i < N; ++i) z += lt96(hi, lo, table[i]);
     return z;
 }
@@ -115,6 +141,11 @@ inline u64 uniform_below(u64 K, u64 w, u64 spare) noexcept {
 inline double pow2m(double f) noexcept {
     const double g = f - 0.5;
     double p = kPow2mPoly[13];
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC unroll 16
+#else
+#pragma unroll
+#endif
     for (int k = 12; k >= 0; --k) p = p * g + kPow2mPoly[k];
     return p;
 }
@@ -129,29 +160,46 @@ inline constexpr u64 kMantissa = (u64{1} << 52) - 1;
 inline constexpr u64 kMaxShift = 1200;
 
 // ccs in (0, 1] is m * 2^(e - 1023) with m in [1, 2) read off its bits, so the
-// power of two joins the shift and only vv = m * 2^-f in (1/2, 2) is formed in
+// power of two joins the shift and only vv = m * 2^-f in (1/4, 2) is formed in
 // floating point (no subnormal ccs ever enters a multiplication). Then
-// p = vv * 2^-shift with shift = s + 1023 - e >= 0, and v = 2 floor(vv * 2^62)
-// < 2^64 carries 62 bits of vv. s in [0, 1100], f about [0, 1].
+// p = vv * 2^-shift with shift = s + 1023 - e >= 0, and v = vv * 2^63 (an
+// integer below 2^64 holding all 53 bits of vv) is read off vv's bits: its
+// mantissa with the implicit bit, shifted by its exponent + 11 (9 to 11).
+// s in [0, 1100], f about [0, 1].
 inline Threshold threshold_sf(u64 s, double f, double ccs) noexcept {
     const u64 cb = bits_of(ccs);
     const u64 e = (cb >> 52) & 0x7ff;
     const double m = double_of((cb & kMantissa) | (u64{1023} << 52));
-    // vv < 2 up to rounding; keep vv * 2^62 below 2^63.
+    // vv < 2 up to rounding: clamp it there so that v < 2^64.
     constexpr double kBelowTwo = 0x1.fffffffffffffp0;
-    const double vv = clamp_nonneg(m * pow2m(f), kBelowTwo);
-    const u64 v = static_cast<u64>(static_cast<i64>(vv * 0x1p62)) << 1;
+    const u64 vb = bits_of(clamp_nonneg(m * pow2m(f), kBelowTwo));
+    const u64 v = ((vb & kMantissa) | (u64{1} << 52)) << ((((vb >> 52) & 0x7ff) - 1012) & 63);
     // e > 1023 only for ccs > 1, outside the contract: shift 0 then.
     const u64 sh = s + 1023;
-    const u64 shift = ct::select(ct::mask_from_bit(ct::lt(sh, e)), 0, sh - e);
+    const u64 shift = pick(ct::lt(sh, e), 0, sh - e);
     return {v, min_u(shift, kMaxShift)};
+}
+
+// floor(t) for t in [0, 2^51], with integer and double arithmetic only (no
+// conversion instruction, so that loops of it vectorise): t + 2^52 rounds t to
+// the nearest integer n, found in the low bits; n is one too large exactly when
+// n > t, compared through the bit patterns (both non-negative).
+inline u64 floor_nonneg(double t, double& floor_value) noexcept {
+    constexpr double kTwo52 = 0x1p52;
+    const u64 n = bits_of(t + kTwo52) & kMantissa;
+    const double nd = double_of(bits_of(kTwo52) | n) - kTwo52;
+    const u64 over = ct::lt(bits_of(t), bits_of(nd));
+    const u64 s = n - over;
+    floor_value = double_of(bits_of(kTwo52) | s) - kTwo52;
+    return s;
 }
 
 // Probability ccs * 2^-t, t >= 0 (negative t counts as 0).
 inline Threshold threshold_base2(double t, double ccs) noexcept {
     t = clamp_nonneg(t, 1024.0);
-    const u64 s = static_cast<u64>(static_cast<i64>(t));
-    return threshold_sf(s, t - static_cast<double>(static_cast<i64>(s)), ccs);
+    double sd;
+    const u64 s = floor_nonneg(t, sd);
+    return threshold_sf(s, t - sd, ccs);
 }
 
 // Probability ccs * exp(-x): x = s ln2 + r with the two-part ln 2 (s ln2_hi is
@@ -204,6 +252,17 @@ inline BinProposal bin_proposal(u64 K, u64 w0, u64 w1, u64 w2) noexcept {
     return p;
 }
 
+// Whether the bulk paths may use their AVX2 copies (when the processor has
+// AVX2). Tests and the constant-time check clear it to run the portable copies;
+// both give the same results.
+extern bool g_allow_avx2;
+
+// In-place access to a stream's unread words for the bulk paths.
+struct StreamAccess {
+    static const u64* window(WordStream& ws, std::size_t count) noexcept { return ws.window(count); }
+    static void advance(WordStream& ws, std::size_t count) noexcept { ws.advance(count); }
+};
+
 // (-1)^b * v.
 inline i64 apply_sign(u64 v, u64 b) noexcept { return static_cast<i64>((v ^ (0 - b)) + b); }
 
@@ -223,8 +282,13 @@ inline double ct_log(double s) noexcept {
     const double f = (m - 1.0) / (m + 1.0);
     const double z = f * f;
     double p = 2.0 / 21.0;
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC unroll 16
+#else
+#pragma unroll
+#endif
     for (int k = 9; k >= 0; --k) p = p * z + 2.0 / static_cast<double>(2 * k + 1);
-    const double ed = static_cast<double>(e);
+    const double ed = small_to_double(static_cast<u64>(e));
     return ed * kLn2Hi + (ed * kLn2Lo + f * p);
 }
 

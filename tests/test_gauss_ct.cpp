@@ -144,6 +144,34 @@ TEST(WordStream, SeededFromTheDrawSourceAndMovable) {
     seed_draws_from_os();
 }
 
+// The bulk paths read words in place: windows of up to 256 words (refilling
+// once or twice), consumed in part, between single words and fills, must still
+// give the stream in order.
+TEST(WordStream, InPlaceWindowsKeepTheOrder) {
+    WordStream ws = stream(2), ref = stream(2);
+    std::vector<std::uint64_t> expect(20000);
+    ref.fill(expect.data(), expect.size());
+    std::size_t at = 0;
+    std::mt19937_64 rng(3);
+    while (at + 600 < expect.size()) {
+        const std::size_t want = 1 + rng() % 256, take = rng() % (want + 1);
+        const std::uint64_t* w = detail::StreamAccess::window(ws, want);
+        ASSERT_TRUE(std::equal(w, w + want, expect.begin() + static_cast<std::ptrdiff_t>(at))) << at;
+        detail::StreamAccess::advance(ws, take);
+        at += take;
+        if (rng() % 3 == 0) {
+            ASSERT_EQ(ws.next(), expect[at++]);
+        }
+        if (rng() % 5 == 0) {
+            std::uint64_t part[70];
+            const std::size_t k = rng() % 70;
+            ws.fill(part, k);
+            ASSERT_TRUE(std::equal(part, part + k, expect.begin() + static_cast<std::ptrdiff_t>(at)));
+            at += k;
+        }
+    }
+}
+
 TEST(WordStreamDeathTest, MovedFromStreamRefusesToDraw) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     WordStream a = stream(1);
@@ -312,15 +340,24 @@ INSTANTIATE_TEST_SUITE_P(Cases, Narrow,
                                            NarrowCase{true, 1.0, 0.3}, NarrowCase{true, 0.5, -2.5},
                                            NarrowCase{true, 0.8, 123456.75}));
 
-TEST(NarrowSampler, BatchIsSequentialCallsAndReproducible) {
-    std::vector<double> centres = {0.1, -5.5, 3.0, 1e6 + 0.25, -0.0, 29.9};
+// A batch of one sample is the single-sample call (one pending sample per
+// round: its three words are consecutive), and batches are reproducible.
+TEST(NarrowSampler, BatchOfOneIsTheSingleCallAndBatchesReproduce) {
+    const std::vector<double> centres = {0.1, -5.5, 3.0, 1e6 + 0.25, -0.0, 29.9};
     for (const NarrowTable* t : {&narrow_table_r(), &narrow_table_r_wide()}) {
         WordStream a = stream(4), b = stream(4);
-        std::vector<std::int64_t> batch(centres.size());
-        sample_narrow_batch(a, *t, centres.data(), narrow_base_sigma(*t), batch.data(), batch.size());
-        for (std::size_t i = 0; i < centres.size(); ++i)
-            EXPECT_EQ(batch[i], sample_narrow(b, *t, centres[i], narrow_base_sigma(*t)));
+        for (double c : centres) {
+            std::int64_t one;
+            sample_narrow_batch(a, *t, &c, narrow_base_sigma(*t), &one, 1);
+            EXPECT_EQ(one, sample_narrow(b, *t, c, narrow_base_sigma(*t)));
+        }
         EXPECT_EQ(a.next(), b.next());  // the same number of words consumed
+        std::vector<double> many(200, 0.3);
+        std::vector<std::int64_t> x(200), y(200);
+        WordStream c = stream(5), d = stream(5);
+        sample_narrow_batch(c, *t, many.data(), 1.2, x.data(), x.size());
+        sample_narrow_batch(d, *t, many.data(), 1.2, y.data(), y.size());
+        EXPECT_EQ(x, y);
     }
 }
 
@@ -464,6 +501,36 @@ TEST(Normals, OddCountsDropTheLastPartner) {
     sample_normals(b, six, 6);
     EXPECT_EQ(0, std::memcmp(five, six, sizeof five));
     EXPECT_EQ(a.next(), b.next());
+}
+
+// The portable and the AVX2 copies of the bulk loops give the same values
+// (on a processor without AVX2 both runs take the portable copy).
+TEST(Samplers, BulkPathsAgree) {
+    auto run = [] {
+        WordStream ws = stream(13);
+        std::vector<double> centres(300);
+        for (std::size_t i = 0; i < centres.size(); ++i) centres[i] = static_cast<double>(i) * 0.731 - 100;
+        std::vector<std::int64_t> a(300), b(300), c(300);
+        sample_narrow_batch(ws, narrow_table_r(), centres.data(), 1.3, a.data(), a.size());
+        sample_narrow_batch(ws, narrow_table_r_wide(), centres.data(), 2.0, b.data(), b.size());
+        sample_centred_batch(ws, 14000, c.data(), c.size());
+        std::vector<double> g(301);
+        sample_normals(ws, g.data(), g.size());
+        a.insert(a.end(), b.begin(), b.end());
+        a.insert(a.end(), c.begin(), c.end());
+        for (double x : g) {
+            std::int64_t v;
+            std::memcpy(&v, &x, sizeof v);
+            a.push_back(v);
+        }
+        a.push_back(static_cast<std::int64_t>(ws.next()));
+        return a;
+    };
+    const auto with = run();
+    detail::g_allow_avx2 = false;
+    const auto without = run();
+    detail::g_allow_avx2 = true;
+    EXPECT_EQ(with, without);
 }
 
 // ---------------------------------------------------------------------------
