@@ -36,7 +36,7 @@ double bytes_per_sample(const std::function<void(WordStream&)>& run) {
 }
 
 void report(benchmark::State& state, const std::function<void(WordStream&)>& run) {
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kBatch));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kBatch));
     state.counters["bytes_per_sample"] = bytes_per_sample(run);
 }
 
@@ -55,7 +55,7 @@ void BM_WordStream(benchmark::State& state) {
         ws.fill(out.data(), out.size());
         benchmark::DoNotOptimize(out.data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBatch * 8));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kBatch * 8));
 }
 BENCHMARK(BM_WordStream);
 

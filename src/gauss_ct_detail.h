@@ -46,6 +46,10 @@ inline u64 is_zero(u64 v) noexcept { return (v - 1) >> 63 & ~(v >> 63); }
 // bulk loops would stay scalar).
 inline u64 pick(u64 bit, u64 a, u64 b) noexcept { return b + bit * (a - b); }
 
+// The same for a bit taken from the middle of a word (bit k of s): the mask
+// 0 - ((s >> k) & 1) is not a sign bit, so it stays a mask.
+inline u64 pick_bit(u64 s, unsigned k, u64 a, u64 b) noexcept { return b ^ ((a ^ b) & (0 - ((s >> k) & 1))); }
+
 // min(v, cap) for v, cap < 2^63.
 inline u64 min_u(u64 v, u64 cap) noexcept { return pick(ct::lt(v, cap), v, cap); }
 
@@ -131,23 +135,47 @@ inline u64 uniform_below(u64 K, u64 w, u64 spare) noexcept {
     return (ph >> 32) + carry;
 }
 
+// --- Shifts by a secret count ----------------------------------------------
+//
+// Shifts by a variable count are constant-time, but 64-bit vector lanes only
+// have them from AVX2 on, and compilers then still refuse some of them; these
+// forms use constant shifts only, so that the bulk loops vectorise.
+
+// v >> s for s in [0, 63]: one conditional constant shift per bit of s.
+inline u64 shift_right(u64 v, u64 s) noexcept {
+    v = pick_bit(s, 0, v >> 1, v);
+    v = pick_bit(s, 1, v >> 2, v);
+    v = pick_bit(s, 2, v >> 4, v);
+    v = pick_bit(s, 3, v >> 8, v);
+    v = pick_bit(s, 4, v >> 16, v);
+    return pick_bit(s, 5, v >> 32, v);
+}
+
+// 1 when the low s bits of x (x < 2^51, s <= 52) are all zero: x = 0, or the
+// lowest set bit of x, a power of two and so exact as a double, is at least
+// 2^s (compared through the exponent field).
+inline u64 low_bits_zero(u64 x, u64 s) noexcept {
+    const u64 lowest = x & (0 - x);
+    const u64 lowest_bits = bits_of(small_to_double(lowest));
+    return is_zero(x) | (1 ^ ct::lt(lowest_bits, (1023 + s) << 52));
+}
+
 // --- Bernoulli trials -----------------------------------------------------
 
 // 2^-f for f in [0, 1] (and slightly beyond, where the rounding of a range
 // reduction leaves it): Taylor polynomial of degree 13 at f = 1/2, evaluated by
-// Horner's rule. g = f - 1/2 is 0 or at least 2^-60 in magnitude (f is 0 or a
-// difference of doubles of size <= 2^11 rounded to their grid), so every
-// product stays normal.
+// Estrin's scheme (pairs, then powers g^2, g^4, g^8) for a short dependency
+// chain. g = f - 1/2 is 0 or at least 2^-54 in magnitude (f is a double in
+// [0, 1]), so g^8 >= 2^-432 and every product stays normal.
 inline double pow2m(double f) noexcept {
+    const double* c = kPow2mPoly;
     const double g = f - 0.5;
-    double p = kPow2mPoly[13];
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC unroll 16
-#else
-#pragma unroll
-#endif
-    for (int k = 12; k >= 0; --k) p = p * g + kPow2mPoly[k];
-    return p;
+    const double g2 = g * g, g4 = g2 * g2, g8 = g4 * g4;
+    const double q0 = c[0] + c[1] * g, q1 = c[2] + c[3] * g, q2 = c[4] + c[5] * g, q3 = c[6] + c[7] * g;
+    const double q4 = c[8] + c[9] * g, q5 = c[10] + c[11] * g, q6 = c[12] + c[13] * g;
+    const double r0 = q0 + q1 * g2, r1 = q2 + q3 * g2, r2 = q4 + q5 * g2;
+    const double s0 = r0 + r1 * g4, s1 = r2 + q6 * g4;
+    return s0 + s1 * g8;
 }
 
 // The probability ccs * 2^-(s + f) as (v >> shift) / 2^63 (v < 2^64).
@@ -173,7 +201,10 @@ inline Threshold threshold_sf(u64 s, double f, double ccs) noexcept {
     // vv < 2 up to rounding: clamp it there so that v < 2^64.
     constexpr double kBelowTwo = 0x1.fffffffffffffp0;
     const u64 vb = bits_of(clamp_nonneg(m * pow2m(f), kBelowTwo));
-    const u64 v = ((vb & kMantissa) | (u64{1} << 52)) << ((((vb >> 52) & 0x7ff) - 1012) & 63);
+    // The exponent of vv is -2, -1 or 0: one of three constant shifts.
+    const u64 mant = (vb & kMantissa) | (u64{1} << 52);
+    const u64 ex = (vb >> 52) & 0x7ff;
+    const u64 v = pick(is_zero(ex - 1023), mant << 11, pick(is_zero(ex - 1022), mant << 10, mant << 9));
     // e > 1023 only for ccs > 1, outside the contract: shift 0 then.
     const u64 sh = s + 1023;
     const u64 shift = pick(ct::lt(sh, e), 0, sh - e);
@@ -218,7 +249,7 @@ inline Threshold threshold_exp(double x, double ccs) noexcept {
 // One word: accept when the 63-bit uniform w >> 1 is below v >> shift
 // (probability (v >> shift) / 2^63: v >> shift <= 2^63 whenever p <= 1).
 inline u64 accept_word(u64 w, const Threshold& th) noexcept {
-    return ct::lt(w >> 1, th.v >> min_u(th.shift, 63));
+    return ct::lt(w >> 1, shift_right(th.v, min_u(th.shift, 63)));
 }
 
 // One word and 31 more uniform bits: the first min(shift, 31) halvings are
@@ -227,8 +258,7 @@ inline u64 accept_word(u64 w, const Threshold& th) noexcept {
 inline u64 accept_word_spare(u64 w, u64 spare31, const Threshold& th) noexcept {
     const u64 s1 = min_u(th.shift, 31);
     const u64 s2 = min_u(th.shift - s1, 63);
-    const u64 coins = is_zero(spare31 & ((u64{1} << s1) - 1));
-    return coins & ct::lt(w >> 1, th.v >> s2);
+    return low_bits_zero(spare31, s1) & ct::lt(w >> 1, shift_right(th.v, s2));
 }
 
 // --- Binary-Gaussian attempt (centred and wide samplers) -------------------
