@@ -1,0 +1,132 @@
+#include "sig_compress.h"
+
+#include <cstring>
+
+namespace ringtrap {
+
+namespace {
+
+// Appends bits least significant first; bytes are written out as they fill.
+class BitWriter {
+public:
+    BitWriter(std::uint8_t* out, std::size_t bytes) : out_(out), bytes_(bytes) {}
+
+    // Appends the n <= 57 low bits of v; false once the output is full.
+    bool put(std::uint64_t v, unsigned n) {
+        acc_ |= (v & ((std::uint64_t{1} << n) - 1)) << fill_;
+        fill_ += n;
+        while (fill_ >= 8) {
+            if (pos_ == bytes_) return false;
+            out_[pos_++] = static_cast<std::uint8_t>(acc_);
+            acc_ >>= 8;
+            fill_ -= 8;
+        }
+        return true;
+    }
+
+    // Flushes the last partial byte and pads with zero bytes.
+    bool finish() {
+        if (fill_ > 0) {
+            if (pos_ == bytes_) return false;
+            out_[pos_++] = static_cast<std::uint8_t>(acc_);
+        }
+        std::memset(out_ + pos_, 0, bytes_ - pos_);
+        return true;
+    }
+
+private:
+    std::uint8_t* out_;
+    std::size_t bytes_;
+    std::size_t pos_ = 0;
+    std::uint64_t acc_ = 0;
+    unsigned fill_ = 0;
+};
+
+// Reads bits least significant first.
+class BitReader {
+public:
+    BitReader(const std::uint8_t* in, std::size_t bytes) : in_(in), bytes_(bytes) {}
+
+    // The next n <= 56 bits as an integer; false when the input ends first.
+    bool get(unsigned n, std::uint64_t& v) {
+        while (fill_ < n) {
+            if (pos_ == bytes_) return false;
+            acc_ |= std::uint64_t{in_[pos_++]} << fill_;
+            fill_ += 8;
+        }
+        v = acc_ & ((std::uint64_t{1} << n) - 1);
+        acc_ >>= n;
+        fill_ -= n;
+        return true;
+    }
+
+    // Whether every bit after the current position is zero.
+    bool rest_is_zero() const {
+        if (acc_ != 0) return false;
+        for (std::size_t i = pos_; i < bytes_; ++i)
+            if (in_[i] != 0) return false;
+        return true;
+    }
+
+private:
+    const std::uint8_t* in_;
+    std::size_t bytes_;
+    std::size_t pos_ = 0;
+    std::uint64_t acc_ = 0;
+    unsigned fill_ = 0;
+};
+
+}  // namespace
+
+bool encode_compressed(const std::uint8_t* salt40, const std::int64_t* x, std::size_t m, unsigned low_bits,
+                       std::uint8_t* out, std::size_t out_bytes) {
+    auto fail = [&] {
+        if (out_bytes > 0) std::memset(out, 0, out_bytes);
+        return false;
+    };
+    if (low_bits > kMaxLowBits || out_bytes < kSaltBytes) return fail();
+    std::memcpy(out, salt40, kSaltBytes);
+    BitWriter w(out + kSaltBytes, out_bytes - kSaltBytes);
+    for (std::size_t i = 0; i < m; ++i) {
+        const bool negative = x[i] < 0;
+        // |x| without overflow, also for the most negative value.
+        const std::uint64_t mag = negative ? 0 - static_cast<std::uint64_t>(x[i]) : static_cast<std::uint64_t>(x[i]);
+        const std::uint64_t high = mag >> low_bits;
+        if (high > kMaxUnary) return fail();
+        // Sign and low bits (at most 49 bits), then the unary part (at most 13).
+        if (!w.put(static_cast<std::uint64_t>(negative) | (mag << 1), 1 + low_bits)) return fail();
+        if (!w.put((std::uint64_t{1} << high) - 1, static_cast<unsigned>(high) + 1)) return fail();
+    }
+    if (!w.finish()) return fail();
+    return true;
+}
+
+bool decode_compressed(const std::uint8_t* in, std::size_t in_bytes, std::size_t m, unsigned low_bits,
+                       std::uint8_t* salt40, std::int64_t* x) {
+    auto fail = [&] {
+        std::memset(salt40, 0, kSaltBytes);
+        if (m > 0) std::memset(x, 0, m * sizeof *x);
+        return false;
+    };
+    if (low_bits > kMaxLowBits || in_bytes < kSaltBytes) return fail();
+    BitReader r(in + kSaltBytes, in_bytes - kSaltBytes);
+    for (std::size_t i = 0; i < m; ++i) {
+        std::uint64_t head;
+        if (!r.get(1 + low_bits, head)) return fail();
+        const bool negative = (head & 1) != 0;
+        std::uint64_t high = 0, bit;
+        for (;;) {
+            if (!r.get(1, bit)) return fail();
+            if (bit == 0) break;
+            if (++high > kMaxUnary) return fail();
+        }
+        const std::uint64_t mag = (high << low_bits) | (head >> 1);
+        if (negative && mag == 0) return fail();  // negative zero
+        x[i] = negative ? -static_cast<std::int64_t>(mag) : static_cast<std::int64_t>(mag);
+    }
+    if (!r.rest_is_zero()) return fail();
+    std::memcpy(salt40, in, kSaltBytes);
+    return true;
+}
+
+}  // namespace ringtrap
