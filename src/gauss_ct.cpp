@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "chacha20.h"
-#include "common.h"
+#include "secret.h"
 #include "ct.h"
 #include "gauss_ct_detail.h"
 #include "gauss_ct_tables.h"

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "RandomGenerator.h"
-#include "common.h"
+#include "secret.h"
 #include "ct.h"
 
 namespace ringtrap {
