@@ -122,6 +122,22 @@ double s1_squared_from_fft(const KiParamSet& p, const double* t_fft) {
     return r;
 }
 
+// Sigma' = s^2 I - zeta T T* per point, zeta = rho^2 s^2 / w^2 (the
+// covariance of p1 given p2): a = s^2 - zeta F0 (entry 0), d = s^2 - zeta F1
+// (entry 1), b = -zeta F01 (their cross term). g: the Gram sums of gram().
+void short_covariance_values(const KiParamSet& p, const double* g, double* a, double* d, double* b_re,
+                             double* b_im) noexcept {
+    const std::size_t h = sz(p.n) / 2;
+    const double s2 = p.s * p.s, rho2 = p.rho * p.rho, w2 = s2 - rho2;
+    const double zeta = rho2 * s2 / w2;
+    for (std::size_t j = 0; j < h; ++j) {
+        a[j] = s2 - zeta * g[j];
+        d[j] = s2 - zeta * g[h + j];
+        b_re[j] = -zeta * g[2 * h + j];
+        b_im[j] = -zeta * g[3 * h + j];
+    }
+}
+
 // 1 when the non-negative double x is at most y, from the bit patterns.
 inline std::uint64_t le_nonneg(double x, double y) noexcept {
     return 1 ^ ct::lt(std::bit_cast<std::uint64_t>(y), std::bit_cast<std::uint64_t>(x));
@@ -301,22 +317,20 @@ SigningKey::SigningKey(const PublicKey& pk, const SecretKey& sk) {
     t_ntt_.resize(2 * k * n);
     for (std::size_t e = 0; e < 2 * k; ++e) to_ntt(*ntt_, sk.t.data() + e * n, t_ntt_.data() + e * n);
 
-    // Sigma' = s^2 I - zeta T T* per point, zeta = rho^2 s^2 / w^2:
-    // a = s^2 - zeta F0 (entry 0), d = s^2 - zeta F1 (entry 1), b = -zeta F01.
     const double s2 = p.s * p.s, rho2 = p.rho * p.rho, w2 = s2 - rho2;
-    const double zeta = rho2 * s2 / w2;
     centre_scale_ = -rho2 / w2;
-    std::vector<double> dv(h), schur(h), scratch(FieldTree::scratch_size(n));
+    std::vector<double> av(h), dv(h), bv(n), schur(h), scratch(FieldTree::scratch_size(n));
+    short_covariance_values(p, g.data(), av.data(), dv.data(), bv.data(), bv.data() + h);
     l_top_.resize(n);
     for (std::size_t j = 0; j < h; ++j) {
-        const double a = s2 - zeta * g[j], d = s2 - zeta * g[h + j];
-        const double br = -zeta * g[2 * h + j], bi = -zeta * g[3 * h + j];
-        dv[j] = d;
+        const double br = bv[j], bi = bv[h + j], d = dv[j];
         l_top_[j] = br / d;
         l_top_[h + j] = bi / d;
-        schur[j] = a - (br * br + bi * bi) / d;
+        schur[j] = av[j] - (br * br + bi * bi) / d;
     }
     flush_tiny(l_top_.data(), n);
+    wipe(av);
+    wipe(bv);
     tree_d_.build(*fft_, dv.data(), scratch.data());
     tree_schur_.build(*fft_, schur.data(), scratch.data());
     wipe(g);
@@ -361,6 +375,7 @@ void SigningKey::release() noexcept {
     tree_d_.wipe();
     tree_schur_.wipe();
     centre_scale_ = 0.0;
+    p_ = nullptr;
 }
 
 namespace {
@@ -420,6 +435,22 @@ void SigningKey::perturb(std::int64_t* pert, WordStream& ws) const {
     gauss::sample_centred_batch(ws, p.K_w, p2, k * n);
 
     // 2. Centre of the short part: -(rho^2 / w^2) T p2, in the FFT domain.
+    centre_fft(p2, c0, c1, buf);
+
+    // 3. Short part by the 2 x 2 step: entry 1 with covariance d, then entry 0
+    // around c0 + (b / d)(q1 - c1) with covariance a - b b* / d.
+    tree_d_.sample(ws, *fft_, c1, pert + n, q1_fft, fscratch);
+    for (std::size_t j = 0; j < h; ++j) {
+        const double dr = q1_fft[j] - c1[j], di = q1_fft[h + j] - c1[h + j];
+        c0[j] += l_top_[j] * dr - l_top_[h + j] * di;
+        c0[h + j] += l_top_[j] * di + l_top_[h + j] * dr;
+    }
+    flush_tiny(c0, n);
+    tree_schur_.sample(ws, *fft_, c0, pert, buf, fscratch);
+}
+
+void SigningKey::centre_fft(const std::int64_t* p2, double* c0, double* c1, double* buf) const {
+    const std::size_t n = sz(p_->n), h = n / 2, k = sz(p_->k);
     std::memset(c0, 0, n * sizeof(double));
     std::memset(c1, 0, n * sizeof(double));
     for (std::size_t i = 0; i < k; ++i) {
@@ -433,17 +464,30 @@ void SigningKey::perturb(std::int64_t* pert, WordStream& ws) const {
     for (std::size_t j = 0; j < n; ++j) c0[j] *= centre_scale_, c1[j] *= centre_scale_;
     flush_tiny(c0, n);
     flush_tiny(c1, n);
+}
 
-    // 3. Short part by the 2 x 2 step: entry 1 with covariance d, then entry 0
-    // around c0 + (b / d)(q1 - c1) with covariance a - b b* / d.
-    tree_d_.sample(ws, *fft_, c1, pert + n, q1_fft, fscratch);
-    for (std::size_t j = 0; j < h; ++j) {
-        const double dr = q1_fft[j] - c1[j], di = q1_fft[h + j] - c1[h + j];
-        c0[j] += l_top_[j] * dr - l_top_[h + j] * di;
-        c0[h + j] += l_top_[j] * di + l_top_[h + j] * dr;
-    }
-    flush_tiny(c0, n);
-    tree_schur_.sample(ws, *fft_, c0, pert, buf, fscratch);
+void SigningKey::perturbation_centre(const std::int64_t* p2, double* c) const {
+    if (p_ == nullptr) throw std::logic_error("SigningKey: moved-from key");
+    std::vector<double> buf(sz(p_->n));
+    centre_fft(p2, c, c + p_->n, buf.data());
+    fft_->inverse(c);
+    fft_->inverse(c + p_->n);
+    wipe(buf);
+}
+
+void SigningKey::short_covariance(double* a, double* b, double* d) const {
+    if (p_ == nullptr) throw std::logic_error("SigningKey: moved-from key");
+    const KiParamSet& p = *p_;
+    const std::size_t n = sz(p.n), h = n / 2;
+    std::vector<double> g(4 * h);
+    gram(p, t_fft_.data(), g.data());
+    short_covariance_values(p, g.data(), a, d, b, b + h);
+    std::memset(a + h, 0, h * sizeof(double));  // self-adjoint: real values
+    std::memset(d + h, 0, h * sizeof(double));
+    fft_->inverse(a);
+    fft_->inverse(b);
+    fft_->inverse(d);
+    wipe(g);
 }
 
 void SigningKey::sample_preimage(const std::int64_t* u, std::int64_t* x, WordStream& ws) const {

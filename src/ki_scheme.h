@@ -118,6 +118,14 @@ public:
     // that build their own preimage sampler.
     void sample_perturbation(std::int64_t* p, WordStream& ws) const;
 
+    // The conditional law of the short part (p1) given the long part (p2),
+    // for tests of the algebra: its centre for a given p2 (2 n coefficients,
+    // entry 0 then entry 1) and its covariance [[a, b], [b*, d]] as ring
+    // elements (a, b, d: n coefficients each; Cov(p1_0, p1_1) is
+    // multiplication by b). Results are as secret as the key.
+    void perturbation_centre(const std::int64_t* p2, double* c) const;
+    void short_covariance(double* a, double* b, double* d) const;
+
     // Salt (5 words, little-endian bytes), u = hash_to_ring(salt, msg), then
     // preimages of u until ||x||^2 <= beta^2. Throws std::runtime_error if the
     // result is implausibly short (||x||^2 < (0.9 s)^2 m: a skipped
@@ -128,6 +136,8 @@ public:
 private:
     void release() noexcept;
     void perturb(std::int64_t* p, WordStream& ws) const;  // sample_perturbation without the wipe
+    // -(rho^2 / w^2) T p2 in the FFT domain (entry 0 to c0, entry 1 to c1).
+    void centre_fft(const std::int64_t* p2, double* c0, double* c1, double* buf) const;
 
     const KiParamSet* p_ = nullptr;
     const NttTables* ntt_ = nullptr;

@@ -211,6 +211,62 @@ std::vector<double> rhat_gram(const KiParamSet& p, const SecretKey& sk) {
     return G;
 }
 
+// The short part's centre and covariance given the long part are too small a
+// correction to see in second moments at test sizes (the cross block -rho^2 T
+// is ~1e-3 of s^2), so the algebra is checked exactly: with C the map
+// p2 -> centre and Sigma' the conditional covariance, Cov(p1) = Sigma' +
+// w^2 C C^T must be s^2 I - rho^2 T T^T and Cov(p1, p2) = w^2 C = -rho^2 T
+// (dense matrices, T = [T0_0 .. T0_(k-1); T1_0 .. T1_(k-1)] as multiplication
+// matrices).
+TEST(KiPerturbation, ConditionalLawOfTheShortPart) {
+    const KiParamSet& p = kToy16;
+    WordStream kws = seeded_stream(7);
+    const KeyPair kp = keygen(p, kws);
+    const SigningKey key(kp.pk, kp.sk);
+    const auto n = static_cast<std::size_t>(p.n), k = static_cast<std::size_t>(p.k), kn = k * n;
+    const double w2 = std::pow(static_cast<double>(p.K_w) * kSigmaBin, 2), s2 = p.s * p.s, rho2 = p.rho * p.rho;
+    // T as a 2n x kn matrix.
+    std::vector<double> T(2 * n * kn);
+    for (std::size_t a = 0; a < 2; ++a)
+        for (std::size_t i = 0; i < k; ++i) {
+            std::vector<double> t(n);
+            for (std::size_t j = 0; j < n; ++j) t[j] = static_cast<double>(kp.sk.t[(a * k + i) * n + j]);
+            const auto M = mult_matrix(t);
+            for (std::size_t r = 0; r < n; ++r)
+                for (std::size_t c = 0; c < n; ++c) T[(a * n + r) * kn + i * n + c] = M[r * n + c];
+        }
+    // C column by column: the centre of unit vectors p2 = e_l.
+    std::vector<double> C(2 * n * kn), c(2 * n);
+    std::vector<std::int64_t> p2(kn, 0);
+    for (std::size_t l = 0; l < kn; ++l) {
+        p2[l] = 1;
+        key.perturbation_centre(p2.data(), c.data());
+        p2[l] = 0;
+        for (std::size_t r = 0; r < 2 * n; ++r) C[r * kn + l] = c[r];
+    }
+    for (std::size_t i = 0; i < 2 * n * kn; ++i) ASSERT_NEAR(w2 * C[i], -rho2 * T[i], 1e-9 * s2) << i;
+    // Sigma' + w^2 C C^T against s^2 I - rho^2 T T^T.
+    std::vector<double> a(n), b(n), d(n);
+    key.short_covariance(a.data(), b.data(), d.data());
+    const auto A = mult_matrix(a), B = mult_matrix(b), D = mult_matrix(d);
+    for (std::size_t r = 0; r < 2 * n; ++r)
+        for (std::size_t col = 0; col < 2 * n; ++col) {
+            const std::size_t rr = r % n, cc = col % n;
+            double sigma = 0;
+            if (r < n && col < n) sigma = A[rr * n + cc];
+            if (r < n && col >= n) sigma = B[rr * n + cc];
+            if (r >= n && col < n) sigma = B[cc * n + rr];  // Cov(p1_1, p1_0) = B^T
+            if (r >= n && col >= n) sigma = D[rr * n + cc];
+            double cct = 0, ttt = 0;
+            for (std::size_t l = 0; l < kn; ++l) {
+                cct += C[r * kn + l] * C[col * kn + l];
+                ttt += T[r * kn + l] * T[col * kn + l];
+            }
+            const double want = (r == col ? s2 : 0.0) - rho2 * ttt;
+            ASSERT_NEAR(sigma + w2 * cct, want, 1e-9 * s2) << r << ", " << col;
+        }
+}
+
 TEST(KiPerturbation, CovarianceIsS2MinusRho2RRstar) {
     const KiParamSet& p = kToy16;
     WordStream kws = seeded_stream(3);
