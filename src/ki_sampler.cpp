@@ -200,7 +200,7 @@ void FieldTree::build_rec(const FftPlan& plan, std::size_t m, double* f, std::si
     if (m == 2) {
         // A self-adjoint element of K_2 is a real constant: two independent
         // coordinates of variance f.
-        const gauss::WideWidth w = gauss::prepare_wide(std::sqrt(f[0]));
+        const gauss::WideWidth w = gauss::prepare_wide(sqrt_ct(f[0]));
         leaves_[lpos] = w;
         leaves_[lpos + 1] = w;
         return;

@@ -12,6 +12,11 @@
 #include <cstdint>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+#include <cmath>
+
 #include "gauss_ct.h"
 #include "ki_fft.h"
 #include "word_stream.h"
@@ -91,6 +96,16 @@ private:
 // Ratio count of the subtree of a node of K_m.
 constexpr std::size_t field_tree_ratios(std::size_t m) noexcept {
     return m <= 2 ? 0 : m / 4 + 2 * field_tree_ratios(m / 2);
+}
+
+// The square root instruction alone: std::sqrt also compares its operand (to
+// set errno for negative inputs), a branch on a secret.
+inline double sqrt_ct(double x) noexcept {
+#if defined(__SSE2__)
+    return _mm_cvtsd_f64(_mm_sqrt_sd(_mm_set_sd(x), _mm_set_sd(x)));
+#else
+    return std::sqrt(x);
+#endif
 }
 
 // Rounds x (|x| < 2^51) to the nearest integer (ties to even) without a

@@ -76,7 +76,7 @@ double max_gram_eigenvalue(std::size_t h, const double* a, const double* d, cons
     std::uint64_t best = 0;
     for (std::size_t j = 0; j < h; ++j) {
         const double hd = 0.5 * (a[j] - d[j]);
-        const double lam = 0.5 * (a[j] + d[j]) + std::sqrt(hd * hd + b_re[j] * b_re[j] + b_im[j] * b_im[j]);
+        const double lam = 0.5 * (a[j] + d[j]) + sqrt_ct(hd * hd + b_re[j] * b_re[j] + b_im[j] * b_im[j]);
         const auto bits = std::bit_cast<std::uint64_t>(lam);
         best = ct::select(ct::mask_from_bit(ct::lt(best, bits)), bits, best);
     }
