@@ -228,7 +228,6 @@ KeyPair keygen(const KiParamSet& p, WordStream& ws) {
     std::vector<std::int32_t> a_ntt(n), a_mont(n), r2(n, nt.r2), row(n);
     to_ntt(nt, a, a_ntt.data());
     ntt_pointwise(nt, a_mont.data(), a_ntt.data(), r2.data());
-    std::vector<std::int64_t> prod(n);
     const double inv_q = 1.0 / static_cast<double>(p.q);
     for (std::size_t i = 0; i < k; ++i) {
         to_ntt(nt, t + (k + i) * n, row.data());

@@ -293,7 +293,7 @@ TEST(KiPreimage, SphericalWhateverTheKey) {
     for (std::size_t i = 0; i < m; ++i) want[i * m + i] = p.s * p.s;
     std::mt19937_64 rng(5);
     std::uniform_int_distribution<std::int64_t> coset(0, p.q - 1);
-    for (std::uint8_t key_seed : {5, 6}) {
+    for (std::uint8_t key_seed : {std::uint8_t{5}, std::uint8_t{6}}) {
         WordStream kws = seeded_stream(key_seed);
         const KeyPair kp = keygen(p, kws);
         ASSERT_TRUE(key_pair_matches(kp.pk, kp.sk));

@@ -187,7 +187,7 @@ TEST(KiHash, IncrementalSha256MatchesOneShot) {
     std::mt19937_64 rng(12);
     std::vector<std::uint8_t> data(300);
     for (auto& b : data) b = static_cast<std::uint8_t>(rng());
-    for (std::size_t len : {0, 1, 55, 56, 63, 64, 65, 119, 128, 300}) {
+    for (std::size_t len : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 119u, 128u, 300u}) {
         std::uint8_t want[32], got[32];
         sha256(data.data(), len, want);
         Sha256Stream h;
