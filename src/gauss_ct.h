@@ -8,32 +8,35 @@
 //
 // Constant time. No branch, memory index or variable-time instruction depends
 // on the words, centres, secret widths or anything derived from them: tables
-// are scanned in full, choices are made with masks, and exp/log are our own
-// fixed polynomials. We assume, as usual on x86-64, that integer add, sub,
-// mul, shifts (also by a variable count) and the double operations add, sub,
-// mul, div, sqrt and the int64 <-> double conversions take a time independent
-// of their operands as long as no operand or result is subnormal; the code
-// keeps every double normal or zero (see gauss_ct.cpp for each spot). Integer
-// division is never used on secrets.
+// are scanned in full, choices are made with masks or 0/1 multiplications,
+// and exp and log are our own fixed polynomials. We assume, as usual on
+// x86-64, that integer add, sub, mul, shifts (also by a variable count) and
+// the double operations add, sub, mul, div, sqrt and the int64 <-> double
+// conversions take a time independent of their operands as long as no operand
+// or result is subnormal; the code keeps every double normal or zero (the
+// comments in gauss_ct_detail.h and gauss_ct.cpp say why at each spot).
+// Integer division is never used on secrets.
 //
-// Precision (derivations in docs/sampling.md). Per sample, the realised
-// distribution P and the ideal one D satisfy:
-//   - base tables: 96-bit weights, every value except 0 rounded down, tails cut
-//     where the ideal mass is below 2^-96; P(z)/D(z) <= 1 + 2^-90 for every z,
-//     cut mass <= 2^-96, statistical distance <= 2^-92;
-//   - Bernoulli exp: the acceptance probability is computed with relative
-//     error <= 2^-50 plus an absolute error <= 2^-63 (see bernoulli_exp);
-//   - uniform y in [0, K): 95 bits, bias <= K / 2^95 <= 2^-74 relative;
-//   - normals: full double precision (relative error of a few 2^-53), tail cut
-//     at |x| > 13.2, mass <= 2^-125.
-// These give a relative error eta(z) = P(z)/D(z) - 1 with E_D[eta^2] <= 2^-96
-// and eta(z) <= 2^-40 wherever D(z) >= 2^-100, for every integer sampler and
-// every admissible centre and width. For Renyi order a = 512 this means
-// R_a(P || D) <= 1 + a/2 * E_D[eta^2] * (1 + 2^-30) <= 1 + 2^-88 per sample, so a
-// signature (10^5 samples at S128, 2 * 10^5 at S256) has R_512 <= 1 + 2^-70
-// and 2^64 signatures R_512 <= exp(2^-6): a loss of less than 0.1 bit.
-// Statistical distance per signature: <= 2^-74 from cut tails alone; the
-// relative errors are accounted for by the Renyi bound only.
+// Precision (derivations in docs/sampling.md). For every integer sampler, every
+// admissible centre and width, the realised distribution P and the ideal D:
+//   - base tables: 96-bit weights, every value but 0 rounded down, tails cut
+//     below 2^-96: P(z) / D(z) <= 1 + 2^-90, statistical distance <= 2^-92,
+//     cut mass <= 2^-96;
+//   - Bernoulli trials: probability within a relative 2^-50 plus an absolute
+//     2^-63 (2^-94 in the narrow sampler, whose first 31 halvings are exact
+//     coin flips), exponents rounded with relative error 2^-50;
+//   - uniform y in [0, K): 95 bits, bias <= K / 2^95 <= 2^-74 relative.
+// With eta = P/D - 1 this gives eta <= 2^-40 everywhere and E_D[eta^2] <= 2^-94
+// (tools/gen_gauss_tables.py --report computes the terms for the extreme widths
+// over a grid of centres), so the Renyi divergence of order a = 512 is
+// R_a(P || D) <= 1 + (a / 2) E_D[eta^2] (1 + 2^-30) <= 1 + 2^-86 per sample. A
+// signature (about 10^5 samples at S128, 2 * 10^5 at S256) has
+// R_512 <= 1 + 2^-68, and 2^64 signatures R_512 <= exp(2^-4): an attack that
+// succeeds with probability eps against ideal samples succeeds with at most
+// (1.07 eps)^(511/512) against ours, less than 0.1 bit of security.
+// Cut tails alone are a statistical distance <= 2^-78 per signature.
+// Normals: each value is the polar transform of its words to within a few
+// units of 2^-53, with the tail beyond |x| = 13.2 cut (mass about 2^-126).
 #pragma once
 
 #include <cstddef>
@@ -52,17 +55,22 @@ inline constexpr double kSigmaBin = 0.84932180028801904272;  // sqrt(1/(2 ln 2))
 // centre beyond a relative 2 exp(-2 pi^2 sigma^2) (2^-82 at sigma = 1.70,
 // 2^-20 at sigma = 0.85; below 2^-64 for sigma >= 1.5).
 //
-// Words: 3 per attempt (a 96-bit base sample with a sign bit and 31 bits for the
-// Bernoulli trial's power of two, then one word for the trial); attempts until
-// one is accepted (about 1.23 at sigma = base, 2.1 at sigma = base / 2).
-// Throws std::invalid_argument for a width outside the table's range.
+// Words of sample_narrow: 3 per attempt, w0 w1 w2 (the 96-bit base sample is w0
+// and the top 32 bits of w1, bit 0 of w1 the sign, bits 1..31 of w1 the trial's
+// first halvings, w2 the trial's uniform); attempts until one is accepted
+// (about 1.23 attempts at sigma = base, 2.1 at sigma = base / 2).
+// sample_narrow_batch cuts the batch into chunks of 64 samples and runs each
+// chunk in rounds: with P samples of the chunk still pending, a round takes 3P
+// words, the w0 of every pending attempt (in sample order), then their w1, then
+// their w2; accepted samples leave, the others go to the next round. A batch
+// of one sample is therefore sample_narrow.
+// Both throw std::invalid_argument for a width outside the table's range.
 struct NarrowTable;
 const NarrowTable& narrow_table_r();       // base width 1.70
 const NarrowTable& narrow_table_r_wide();  // base width 1.70 / 0.75
 double narrow_base_sigma(const NarrowTable& t) noexcept;
 std::int64_t sample_narrow(WordStream& ws, const NarrowTable& t, double centre, double sigma);
-// out[i] ~ D_{Z, centres[i], sigma}: exactly the words and results of count
-// successive sample_narrow calls.
+// out[i] ~ D_{Z, centres[i], sigma}, independently.
 void sample_narrow_batch(WordStream& ws, const NarrowTable& t, const double* centres, double sigma,
                          std::int64_t* out, std::size_t count);
 
@@ -75,9 +83,10 @@ void sample_narrow_batch(WordStream& ws, const NarrowTable& t, const double* cen
 // copyable, and callers wipe it (secure_zero) after use. Widths outside the
 // range are clamped into it.
 //
-// Words: 4 per attempt (a 96-bit binary-Gaussian base sample, a sign bit and 31
-// bits of the uniform, 64 more bits of the uniform, one word for the Bernoulli
-// trial); attempts until one is accepted.
+// Words: 4 per attempt, w0 w1 w2 w3 (the 96-bit binary-Gaussian base sample is
+// w0 and the top 32 bits of w1, bit 0 of w1 the sign, the uniform's 95 bits are
+// w2 followed by bits 1..31 of w1, w3 the Bernoulli trial's uniform); attempts
+// until one is accepted.
 inline constexpr double kWideMinSigma = 64.0;
 inline constexpr double kWideMaxSigma = 1048576.0;  // 2^20
 struct WideWidth {
@@ -90,17 +99,22 @@ std::int64_t sample_wide(WordStream& ws, const WideWidth& w, double centre);
 
 // ---------------------------------------------------------------------------
 // Exact D_{Z, 0, K * kSigmaBin} for integer K in [1, 2^20] (public), in bulk.
-// Words: 4 per attempt, as sample_wide; samples in order, attempts until each
-// is accepted (about 1.47 per sample for large K, 1.28 at K = 1).
-// Throws std::invalid_argument for K outside [1, 2^20].
+// Words: attempts as in sample_wide (4 words each; about 1.47 attempts per
+// sample for large K, 1.28 at K = 1), in chunks of 64 samples run in rounds as
+// in sample_narrow_batch: with P samples pending a round takes 4P words, the w0
+// of every attempt, then their w1, w2 and w3. The chunk's outputs are its
+// accepted values in the order they are accepted (round by round, in attempt
+// order). Throws std::invalid_argument for K outside [1, 2^20].
 void sample_centred_batch(WordStream& ws, std::int64_t K, std::int64_t* out, std::size_t count);
 
 // ---------------------------------------------------------------------------
 // count independent standard normal doubles, constant-time in their values
-// (Marsaglia's polar method). Words: the values are made in pairs; each pair
-// takes 2 words per try, tries until the point lies inside the unit disk
-// (probability pi/4). For odd count the second value of the last pair is
-// dropped.
+// (Marsaglia's polar method). The values are made in pairs, each from a point
+// (u, v) = (w0, w1) / 2^63 (words read as signed integers) tried until it lies
+// inside the unit disk (probability pi/4); pairs go in chunks of 64 run in
+// rounds: with P pairs pending a round takes 2P words, the w0 of every pending
+// pair, then their w1, and the pairs accepted in a round take the next output
+// slots in order. For odd count the second value of the last pair is dropped.
 void sample_normals(WordStream& ws, double* out, std::size_t count);
 
 // ---------------------------------------------------------------------------

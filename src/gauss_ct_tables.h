@@ -14,75 +14,76 @@
 
 namespace ringtrap::gauss::detail {
 
-// A 96-bit threshold: hi * 2^32 + lo.
+// A 96-bit threshold split as hi * 2^33 + lo with hi < 2^63 and lo < 2^33, so
+// that both halves of a comparison are borrows of plain 64-bit subtractions.
 struct Rcdt96 {
     std::uint64_t hi;
-    std::uint32_t lo;
+    std::uint64_t lo;
 };
 
 // binary Gaussian: P(x) proportional to 2^(-x^2); values 0 .. 9.
 inline constexpr Rcdt96 kBinRcdt[9] = {
-    {0x5c5dbb936a4a4ff6u, 0x7a244a96u},
-    {0x0a8c995d1f6f77f1u, 0xb7366fe4u},
-    {0x0052751656141cf1u, 0x1ed8b48eu},
-    {0x0000a3f41fc94219u, 0x1a15c6b4u},
-    {0x00000051db5cac63u, 0x6a0c40d9u},
-    {0x000000000a3a7618u, 0x8f343c17u},
-    {0x00000000000051d1u, 0xc5d8e117u},
-    {0x0000000000000000u, 0xa3a2963du},
-    {0x0000000000000000u, 0x000051d1u},
+    {0x2e2eddc9b52527fbu, 0x07a244a96u},
+    {0x05464cae8fb7bbf8u, 0x1b7366fe4u},
+    {0x00293a8b2b0a0e78u, 0x11ed8b48eu},
+    {0x000051fa0fe4a10cu, 0x11a15c6b4u},
+    {0x00000028edae5631u, 0x16a0c40d9u},
+    {0x00000000051d3b0cu, 0x08f343c17u},
+    {0x00000000000028e8u, 0x1c5d8e117u},
+    {0x0000000000000000u, 0x0a3a2963du},
+    {0x0000000000000000u, 0x0000051d1u},
 };
 
 // half-Gaussian of width 1.70; values 0 .. 19.
 inline constexpr Rcdt96 kNarrowRcdt[19] = {
-    {0x9eaf5febc07f8ee0u, 0x3b6e20d6u},
-    {0x4cd4a55f2b24e0e8u, 0x19392e23u},
-    {0x1c1e8da4655bbfcfu, 0x12fed785u},
-    {0x079c461f22783573u, 0x6e5a688bu},
-    {0x01805557b28f12dau, 0xa36b83fbu},
-    {0x0036bc876564a0f5u, 0x006fb466u},
-    {0x000597a54a4c450au, 0x2e4ed5d8u},
-    {0x0000687b962d1cd1u, 0xb324be4fu},
-    {0x0000056e528b8571u, 0xa12f7034u},
-    {0x000000335e4cbf6au, 0x17fedd6au},
-    {0x0000000158dfb1acu, 0x3942115cu},
-    {0x000000000669e739u, 0xce177f4eu},
-    {0x000000000015a366u, 0x3470b05du},
-    {0x00000000000033b5u, 0x44d4b59fu},
-    {0x0000000000000057u, 0x7dfc7c45u},
-    {0x0000000000000000u, 0x68cc35deu},
-    {0x0000000000000000u, 0x0058d860u},
-    {0x0000000000000000u, 0x0000354du},
-    {0x0000000000000000u, 0x00000016u},
+    {0x4f57aff5e03fc770u, 0x03b6e20d6u},
+    {0x266a52af95927074u, 0x019392e23u},
+    {0x0e0f46d232addfe7u, 0x112fed785u},
+    {0x03ce230f913c1ab9u, 0x16e5a688bu},
+    {0x00c02aabd947896du, 0x0a36b83fbu},
+    {0x001b5e43b2b2507au, 0x1006fb466u},
+    {0x0002cbd2a5262285u, 0x02e4ed5d8u},
+    {0x0000343dcb168e68u, 0x1b324be4fu},
+    {0x000002b72945c2b8u, 0x1a12f7034u},
+    {0x00000019af265fb5u, 0x017fedd6au},
+    {0x00000000ac6fd8d6u, 0x03942115cu},
+    {0x000000000334f39cu, 0x1ce177f4eu},
+    {0x00000000000ad1b3u, 0x03470b05du},
+    {0x00000000000019dau, 0x144d4b59fu},
+    {0x000000000000002bu, 0x17dfc7c45u},
+    {0x0000000000000000u, 0x068cc35deu},
+    {0x0000000000000000u, 0x00058d860u},
+    {0x0000000000000000u, 0x00000354du},
+    {0x0000000000000000u, 0x000000016u},
 };
 
 // half-Gaussian of width 1.70 / 0.75; values 0 .. 25.
 inline constexpr Rcdt96 kNarrowWideRcdt[25] = {
-    {0xb35f6880aff4511du, 0x9ddd8120u},
-    {0x6dd9eb474af39842u, 0xea0ed5adu},
-    {0x39eeb75dbcdbd68au, 0x7b54bccau},
-    {0x1a046001f5cceeabu, 0xd01c2a14u},
-    {0x09de390499d6440du, 0x254879c1u},
-    {0x03245780c112fcfcu, 0x8ccb5263u},
-    {0x00d604abb2fb4ac0u, 0x53f01115u},
-    {0x002f6dc5a1171337u, 0x2235e6c2u},
-    {0x0008bb63247307f9u, 0x2b783e18u},
-    {0x0001553df262eab2u, 0xa937d96du},
-    {0x00002b20df127ba0u, 0x8ad6e2d4u},
-    {0x00000481f64ce422u, 0x20e86dd8u},
-    {0x00000063a60f5a5du, 0x5e69cab9u},
-    {0x000000071abd5471u, 0xe8015c0eu},
-    {0x000000006afe7cc2u, 0x6886f2aau},
-    {0x000000000530fc3cu, 0x08178de5u},
-    {0x00000000003529cbu, 0xd2e57e63u},
-    {0x000000000001c0bau, 0xd84e46e0u},
-    {0x0000000000000c31u, 0x033e1ddeu},
-    {0x0000000000000045u, 0xdbbd9e42u},
-    {0x0000000000000001u, 0x49bc05f9u},
-    {0x0000000000000000u, 0x0501d96fu},
-    {0x0000000000000000u, 0x001007d5u},
-    {0x0000000000000000u, 0x00002a42u},
-    {0x0000000000000000u, 0x0000005bu},
+    {0x59afb44057fa288eu, 0x19ddd8120u},
+    {0x36ecf5a3a579cc21u, 0x0ea0ed5adu},
+    {0x1cf75baede6deb45u, 0x07b54bccau},
+    {0x0d023000fae67755u, 0x1d01c2a14u},
+    {0x04ef1c824ceb2206u, 0x1254879c1u},
+    {0x01922bc060897e7eu, 0x08ccb5263u},
+    {0x006b0255d97da560u, 0x053f01115u},
+    {0x0017b6e2d08b899bu, 0x12235e6c2u},
+    {0x00045db1923983fcu, 0x12b783e18u},
+    {0x0000aa9ef9317559u, 0x0a937d96du},
+    {0x000015906f893dd0u, 0x08ad6e2d4u},
+    {0x00000240fb267211u, 0x020e86dd8u},
+    {0x00000031d307ad2eu, 0x15e69cab9u},
+    {0x000000038d5eaa38u, 0x1e8015c0eu},
+    {0x00000000357f3e61u, 0x06886f2aau},
+    {0x0000000002987e1eu, 0x008178de5u},
+    {0x00000000001a94e5u, 0x1d2e57e63u},
+    {0x000000000000e05du, 0x0d84e46e0u},
+    {0x0000000000000618u, 0x1033e1ddeu},
+    {0x0000000000000022u, 0x1dbbd9e42u},
+    {0x0000000000000000u, 0x149bc05f9u},
+    {0x0000000000000000u, 0x00501d96fu},
+    {0x0000000000000000u, 0x0001007d5u},
+    {0x0000000000000000u, 0x000002a42u},
+    {0x0000000000000000u, 0x00000005bu},
 };
 
 // 2^-f = sum_k kPow2mPoly[k] (f - 1/2)^k for f in [0, 1] (Taylor, degree 13).

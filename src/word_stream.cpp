@@ -28,29 +28,54 @@ WordStream::~WordStream() {
 }
 
 WordStream::WordStream(WordStream&& other) noexcept
-    : key_(other.key_), counter_(other.counter_), pos_(other.pos_), usable_(other.usable_) {
+    : key_(other.key_), counter_(other.counter_), pos_(other.pos_), end_(other.end_), usable_(other.usable_) {
     std::memcpy(buf_, other.buf_, sizeof buf_);
     secure_zero(other.key_.data(), sizeof other.key_);
     secure_zero(other.buf_, sizeof other.buf_);
     other.counter_ = 0;
-    other.pos_ = kBufferWords;
+    other.pos_ = other.end_ = 0;
     other.usable_ = false;
 }
 
+namespace {
+void generate(const chacha20::Key& key, std::uint64_t counter, std::uint64_t* out, std::size_t blocks) noexcept {
+    chacha20::blocks(key, counter, 0, reinterpret_cast<std::uint8_t*>(out), blocks);
+    if constexpr (std::endian::native == std::endian::big) {
+        for (std::size_t i = 0; i < blocks * chacha20::kBlockBytes / 8; ++i) out[i] = __builtin_bswap64(out[i]);
+    }
+}
+}  // namespace
+
 void WordStream::refill() noexcept {
     if (!usable_) std::terminate();
-    chacha20::blocks(key_, counter_, 0, reinterpret_cast<std::uint8_t*>(buf_), kBlocksPerRefill);
-    if constexpr (std::endian::native == std::endian::big) {
-        for (auto& w : buf_) w = __builtin_bswap64(w);
-    }
+    generate(key_, counter_, buf_, kBlocksPerRefill);
     counter_ += kBlocksPerRefill;
     pos_ = 0;
+    end_ = kRefillWords;
+}
+
+const std::uint64_t* WordStream::window(std::size_t count) noexcept {
+    if (end_ - pos_ < count) {
+        if (!usable_ || count > kMaxWindow) std::terminate();
+        // left < count <= kMaxWindow, and at most two refills follow it (the
+        // second only when left < kRefillWords): it all fits in kCapacity.
+        const std::size_t left = end_ - pos_;
+        std::memmove(buf_, buf_ + pos_, left * sizeof *buf_);
+        pos_ = 0;
+        end_ = left;
+        while (end_ < count) {
+            generate(key_, counter_, buf_ + end_, kBlocksPerRefill);
+            counter_ += kBlocksPerRefill;
+            end_ += kRefillWords;
+        }
+    }
+    return buf_ + pos_;
 }
 
 void WordStream::fill(std::uint64_t* out, std::size_t count) noexcept {
     while (count > 0) {
-        if (pos_ == kBufferWords) refill();
-        const std::size_t take = count < kBufferWords - pos_ ? count : kBufferWords - pos_;
+        if (pos_ == end_) refill();
+        const std::size_t take = count < end_ - pos_ ? count : end_ - pos_;
         std::memcpy(out, buf_ + pos_, take * sizeof *out);
         pos_ += take;
         out += take;

@@ -39,7 +39,7 @@ public:
     // The next word. Drawing from a moved-from stream terminates the program
     // (it has no key left, and guessable words must never come out of it).
     std::uint64_t next() noexcept {
-        if (pos_ == kBufferWords) [[unlikely]] refill();
+        if (pos_ == end_) [[unlikely]] refill();
         return buf_[pos_++];
     }
     // The next count words, in order (the same words as count calls of next()).
@@ -51,15 +51,24 @@ private:
     friend struct gauss::detail::StreamAccess;
     // Words produced by one refill: 16 ChaCha20 blocks.
     static constexpr std::size_t kBlocksPerRefill = 16;
-    static constexpr std::size_t kBufferWords = kBlocksPerRefill * chacha20::kBlockBytes / 8;
+    static constexpr std::size_t kRefillWords = kBlocksPerRefill * chacha20::kBlockBytes / 8;
+    // The samplers' bulk paths read up to kMaxWindow unread words in place.
+    static constexpr std::size_t kMaxWindow = 256;
+    static constexpr std::size_t kCapacity = kMaxWindow + kRefillWords;
 
+    // Empties the buffer and generates the next kRefillWords words.
     void refill() noexcept;
+    // At least count <= kMaxWindow unread words in a row, in stream order
+    // (unread words move to the front of the buffer and new ones follow them).
+    const std::uint64_t* window(std::size_t count) noexcept;
+    void advance(std::size_t count) noexcept { pos_ += count; }
 
     chacha20::Key key_{};
-    std::uint64_t counter_ = 0;    // next block to generate
-    std::size_t pos_ = kBufferWords;  // next unread word of buf_
+    std::uint64_t counter_ = 0;  // next block to generate
+    std::size_t pos_ = 0;        // next unread word of buf_
+    std::size_t end_ = 0;        // end of the generated words
     bool usable_ = true;
-    alignas(64) std::uint64_t buf_[kBufferWords] = {};
+    alignas(64) std::uint64_t buf_[kCapacity] = {};
 };
 
 }  // namespace ringtrap

@@ -17,6 +17,7 @@
 
 #include "ct.h"
 #include "gauss_ct.h"
+#include "gauss_ct_detail.h"
 #include "word_stream.h"
 
 namespace {
@@ -35,35 +36,28 @@ std::uint64_t fold(std::uint64_t acc, const T& v) {
     return (acc ^ x) * 0x9e3779b97f4a7c15u;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const bool self_test = argc > 1 && std::strcmp(argv[1], "--self-test") == 0;
-    if (!ct::under_valgrind()) std::fprintf(stderr, "note: not running under valgrind, nothing is checked\n");
-
-    std::uint8_t seed[32];
-    for (std::size_t i = 0; i < sizeof seed; ++i) seed[i] = static_cast<std::uint8_t>(3 * i + 1);
-    WordStream ws(seed);
-    ws.mark_secret();
-    std::uint64_t acc = 0;
-
+// Runs every sampler with secret inputs; returns the checksum of the outputs.
+std::uint64_t run_all(WordStream& ws, std::uint64_t acc) {
     // Narrow sampler at both base tables, several public widths, secret centres.
     const gauss::NarrowTable* tables[] = {&gauss::narrow_table_r(), &gauss::narrow_table_r_wide()};
     for (const gauss::NarrowTable* t : tables) {
         const double base = gauss::narrow_base_sigma(*t);
         for (double sigma : {base, 0.75 * base, 0.5 * base}) {
-            std::vector<double> centres = {0.0, -0.5, 0.25, 3.75, -17.125, 1e6 + 0.3, -0.0};
+            // More than one chunk of the bulk path, with distinct centres.
+            std::vector<double> centres;
+            for (int i = 0; i < 15; ++i)
+                for (double c : {0.0, -0.5, 0.25, 3.75, -17.125, 1e6 + 0.3, -0.0}) centres.push_back(c + i);
             std::vector<std::int64_t> out(centres.size());
             ct::secret(centres.data(), centres.size() * sizeof(double));
             gauss::sample_narrow_batch(ws, *t, centres.data(), sigma, out.data(), out.size());
-            for (double c : centres) acc = fold(acc, gauss::sample_narrow(ws, *t, c, sigma));
+            for (std::size_t i = 0; i < 7; ++i) acc = fold(acc, gauss::sample_narrow(ws, *t, centres[i], sigma));
             for (std::int64_t v : out) acc = fold(acc, v);
         }
     }
 
     // Centred sampler (K is public).
     for (std::int64_t K : {1, 6, 7, 14000, 1 << 20}) {
-        std::vector<std::int64_t> out(40);
+        std::vector<std::int64_t> out(100);
         gauss::sample_centred_batch(ws, K, out.data(), out.size());
         for (std::int64_t v : out) acc = fold(acc, v);
     }
@@ -94,6 +88,27 @@ int main(int argc, char** argv) {
             acc = fold(acc, gauss::bernoulli_exp_threshold(x, ccs));
         }
     }
+
+    return acc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool self_test = argc > 1 && std::strcmp(argv[1], "--self-test") == 0;
+    if (!ct::under_valgrind()) std::fprintf(stderr, "note: not running under valgrind, nothing is checked\n");
+
+    std::uint8_t seed[32];
+    for (std::size_t i = 0; i < sizeof seed; ++i) seed[i] = static_cast<std::uint8_t>(3 * i + 1);
+    WordStream ws(seed);
+    ws.mark_secret();
+    std::uint64_t acc = 0;
+
+    // Every sampler through the AVX2 copies of the bulk loops (when the
+    // processor has them), then through the portable ones.
+    acc = run_all(ws, acc);
+    gauss::detail::g_allow_avx2 = false;
+    acc = run_all(ws, acc);
 
     if (self_test) {
         // A deliberate branch on a secret word: memcheck must report it.
