@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "ki_fft.h"
 #include "ki_hash.h"
 #include "ki_params.h"
 #include "ki_scheme.h"
@@ -172,6 +174,67 @@ TEST_P(KiScheme, PreimagesOfAnyTarget) {
 
 INSTANTIATE_TEST_SUITE_P(Sets, KiScheme, ::testing::Values(&kS128, &kToy8),
                          [](const auto& param_info) { return std::string(param_info.param->name); });
+
+// The key-free leakage statistics of many signatures of one S128 key. With
+// every entry of x of variance v = s^2, independent across coordinates, the
+// negacyclic correlation (x_a x_b*)[d] = sum_i x_a[i + d] x_b[i] has variance
+// n v^2; its mean over N signatures, divided by n, has standard deviation
+// v / sqrt(n N). So z_d = mean * sqrt(n N) / v is standard normal and
+// T = sum z_d^2 / L has mean 1 and standard deviation sqrt(2 / L) over the L
+// independent lags (1 .. n/2 - 1 for an autocorrelation, whose lags d and
+// n - d mirror each other; all n for a cross-correlation). A trapdoor showing
+// through the second moments pushes T far above 1 within a few hundred
+// signatures; the bound is 6 standard deviations. Per-entry variances: the
+// mean of x^2 / s^2 over N n coefficients is 1 within 6 sqrt(2 / (N n)).
+TEST(KiLeakage, KeyFreeStatisticsAreNull) {
+    const KiParamSet& p = kS128;
+    const auto n = static_cast<std::size_t>(p.n), h = n / 2;
+    WordStream kws = seeded_stream(12);
+    const KeyPair kp = keygen(p, kws);
+    const SigningKey key(kp.pk, kp.sk);
+    WordStream ws = seeded_stream(13);
+    const FftPlan& plan = fft_plan(p.log_n);
+    constexpr int kSignatures = 160;
+    // Entries compared: (0, 0), (1, 1), (0, 1), (0, 2), (2, k + 1).
+    const std::size_t pairs[][2] = {{0, 0}, {1, 1}, {0, 1}, {0, 2}, {2, static_cast<std::size_t>(p.k) + 1}};
+    std::vector<std::vector<double>> sums(std::size(pairs), std::vector<double>(n, 0.0));
+    std::vector<double> var(static_cast<std::size_t>(p.k) + 2, 0.0);
+    std::vector<std::vector<double>> fx(static_cast<std::size_t>(p.k) + 2, std::vector<double>(n));
+    std::vector<double> prod(n);
+    for (int sgn = 0; sgn < kSignatures; ++sgn) {
+        const std::uint8_t msg[2] = {static_cast<std::uint8_t>(sgn), static_cast<std::uint8_t>(sgn >> 8)};
+        const Signature sig = key.sign(msg, sizeof msg, ws);
+        for (std::size_t e = 0; e < fx.size(); ++e) {
+            for (std::size_t j = 0; j < n; ++j) {
+                fx[e][j] = static_cast<double>(sig.x[e * n + j]);
+                var[e] += fx[e][j] * fx[e][j];
+            }
+        }
+        for (std::size_t e : {std::size_t{0}, std::size_t{1}, std::size_t{2}, fx.size() - 1}) plan.forward(fx[e].data());
+        for (std::size_t c = 0; c < std::size(pairs); ++c) {
+            const auto& a = fx[pairs[c][0]];
+            const auto& b = fx[pairs[c][1]];
+            std::fill(prod.begin(), prod.end(), 0.0);
+            fft_mul_adj_acc(h, a.data(), a.data() + h, b.data(), b.data() + h, prod.data(), prod.data() + h);
+            plan.inverse(prod.data());
+            for (std::size_t d = 0; d < n; ++d) sums[c][d] += prod[d];
+        }
+    }
+    const double N = kSignatures, v = p.s * p.s, nn = static_cast<double>(n);
+    for (std::size_t c = 0; c < std::size(pairs); ++c) {
+        const bool autoc = pairs[c][0] == pairs[c][1];
+        const std::size_t first = autoc ? 1 : 0, last = autoc ? h : n;
+        double t = 0;
+        for (std::size_t d = first; d < last; ++d) {
+            const double z = sums[c][d] / N / nn * std::sqrt(nn * N) / v;
+            t += z * z;
+        }
+        const auto L = static_cast<double>(last - first);
+        EXPECT_NEAR(t / L, 1.0, 6 * std::sqrt(2 / L)) << "entries " << pairs[c][0] << ", " << pairs[c][1];
+    }
+    for (std::size_t e = 0; e < var.size(); ++e)
+        EXPECT_NEAR(var[e] / (N * nn) / v, 1.0, 6 * std::sqrt(2 / (N * nn))) << "entry " << e;
+}
 
 TEST(KiScheme, MovedFromKeyThrows) {
     WordStream kws = seeded_stream(10);
