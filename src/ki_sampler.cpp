@@ -263,6 +263,7 @@ void FieldTree::sample_rec(WordStream& ws, const FftPlan& plan, std::size_t m, d
     sample_rec(ws, plan, m / 2, c0, z0, out, offset, 2 * stride, pos + h + field_tree_ratios(m / 2), lpos + m / 2,
                next);
     plan.merge(m, z0, z0 + h, z1, z1 + h, z, z + half);
+    flush_tiny(z, m);  // rounding residues of the integer sample's transform
 }
 
 }  // namespace ringtrap::ki

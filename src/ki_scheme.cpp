@@ -172,8 +172,7 @@ PublicKey make_public_key(const KiParamSet& p, std::vector<std::int64_t> coeffs)
     PublicKey pk;
     pk.params = &p;
     pk.a = std::move(coeffs);
-    const double inv_q = 1.0 / static_cast<double>(p.q);
-    for (auto& c : pk.a) c = centre_ct(reduce_ct(c, p.q, inv_q), t.q);
+    for (auto& c : pk.a) c = centre_ct(static_cast<std::int32_t>(c % p.q), t.q);  // public: % is fine
     for (std::size_t j = 0; j < n; ++j)
         if (pk.a[j] != (j == 0 ? 1 : 0)) throw std::invalid_argument("public key: entry 0 is not 1");
     pk.a_ntt.resize(pk.a.size());
@@ -519,8 +518,8 @@ void SigningKey::sample_preimage(const std::int64_t* u, std::int64_t* x, WordStr
     ntt_inverse(nt, acc0, true);
     const double inv_q = 1.0 / static_cast<double>(p.q);
     for (std::size_t j = 0; j < n; ++j) {
-        // u is public: any integer, reduced here.
-        const std::int64_t uj = reduce_ct(u[j], p.q, inv_q);
+        // u is public: any integer, reduced here with a plain remainder.
+        const std::int64_t uj = u[j] % p.q;
         v[j] = nonneg_ct(reduce_ct(uj - acc0[j], p.q, inv_q), p.q);
     }
 

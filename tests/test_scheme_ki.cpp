@@ -236,6 +236,29 @@ TEST(KiLeakage, KeyFreeStatisticsAreNull) {
         EXPECT_NEAR(var[e] / (N * nn) / v, 1.0, 6 * std::sqrt(2 / (N * nn))) << "entry " << e;
 }
 
+TEST(KiScheme, PublicKeysFromCoefficients) {
+    const KiParamSet& p = kToy8;
+    WordStream kws = seeded_stream(14);
+    const KeyPair kp = keygen(p, kws);
+    // Any representatives of the same residues give the same key.
+    std::vector<std::int64_t> shifted = kp.pk.a;
+    for (std::size_t i = 1; i < shifted.size(); i += 3) shifted[i] += (i % 2 ? 1 : -1) * p.q * 1000003;
+    const PublicKey same = make_public_key(p, shifted);
+    EXPECT_EQ(same.a, kp.pk.a);
+    EXPECT_EQ(same.a_ntt, kp.pk.a_ntt);
+    std::vector<std::int64_t> bad = kp.pk.a;
+    bad[1] = 1;  // entry 0 must be the constant 1
+    EXPECT_THROW(make_public_key(p, bad), std::invalid_argument);
+    bad = kp.pk.a;
+    bad.pop_back();
+    EXPECT_THROW(make_public_key(p, bad), std::invalid_argument);
+    // Keys of another set are refused for signing.
+    SecretKey foreign;
+    foreign.params = &kToy16;
+    foreign.t.assign(static_cast<std::size_t>(2 * kToy16.k * kToy16.n), 0);
+    EXPECT_THROW(SigningKey(kp.pk, foreign), std::invalid_argument);
+}
+
 TEST(KiScheme, MovedFromKeyThrows) {
     WordStream kws = seeded_stream(10);
     const KeyPair kp = keygen(kToy8, kws);
