@@ -8,6 +8,10 @@
 #include <numbers>
 #include <stdexcept>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace ringtrap::ki {
 
 // Root table. Node 1 is i; node 2m is the principal square root of node m and
@@ -44,58 +48,162 @@ FftPlan::FftPlan(int log_n) : log_n_(log_n), n_(std::size_t{1} << log_n) {
     }
 }
 
-void FftPlan::forward(double* f) const noexcept {
-    const std::size_t hn = n_ / 2;
-    double* re = f;
-    double* im = f + hn;
-    // The values are those of g(x) = sum_j (f_j + i f_(j+n/2)) x^j at the roots
-    // of x^(n/2) - i: zeta^(n/2) = i for every stored root. Layout: g_j is
-    // (re[j], im[j]) already.
+namespace {
+
+// One forward layer: blocks of 2 len values, butterflies (u, v) -> (u + t v,
+// u - t v) with the block's twiddle t.
+inline void forward_layer_scalar(double* re, double* im, std::size_t blocks, std::size_t len, const double* root_re,
+                                 const double* root_im) noexcept {
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const double tr = root_re[2 * (blocks + b)], ti = root_im[2 * (blocks + b)];
+        const std::size_t j0 = 2 * b * len;
+        for (std::size_t j = j0; j < j0 + len; ++j) {
+            const double vr = re[j + len] * tr - im[j + len] * ti;
+            const double vi = re[j + len] * ti + im[j + len] * tr;
+            const double ur = re[j], ui = im[j];
+            re[j] = ur + vr;
+            im[j] = ui + vi;
+            re[j + len] = ur - vr;
+            im[j + len] = ui - vi;
+        }
+    }
+}
+
+// One inverse layer: (u, v) -> (u + v, (u - v) conj(t)); the halves are
+// collected in one final scale.
+inline void inverse_layer_scalar(double* re, double* im, std::size_t blocks, std::size_t len, const double* root_re,
+                                 const double* root_im) noexcept {
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const double tr = root_re[2 * (blocks + b)], ti = -root_im[2 * (blocks + b)];
+        const std::size_t j0 = 2 * b * len;
+        for (std::size_t j = j0; j < j0 + len; ++j) {
+            const double ur = re[j], ui = im[j], vr = re[j + len], vi = im[j + len];
+            re[j] = ur + vr;
+            im[j] = ui + vi;
+            const double dr = ur - vr, di = ui - vi;
+            re[j + len] = dr * tr - di * ti;
+            im[j + len] = dr * ti + di * tr;
+        }
+    }
+}
+
+#if defined(__x86_64__)
+// The same layers four butterflies at a time (len >= 4); plain multiplies and
+// adds in the scalar order, no fused multiply-add.
+__attribute__((target("avx2"))) void forward_avx2(double* re, double* im, std::size_t hn, const double* root_re,
+                                                  const double* root_im) noexcept {
     std::size_t len = hn;
     for (std::size_t blocks = 1; blocks < hn; blocks *= 2) {
         len /= 2;
+        if (len < 4) {
+            forward_layer_scalar(re, im, blocks, len, root_re, root_im);
+            continue;
+        }
         for (std::size_t b = 0; b < blocks; ++b) {
-            const double tr = root_re_[2 * (blocks + b)], ti = root_im_[2 * (blocks + b)];
+            const __m256d tr = _mm256_set1_pd(root_re[2 * (blocks + b)]);
+            const __m256d ti = _mm256_set1_pd(root_im[2 * (blocks + b)]);
             const std::size_t j0 = 2 * b * len;
-            for (std::size_t j = j0; j < j0 + len; ++j) {
-                const double vr = re[j + len] * tr - im[j + len] * ti;
-                const double vi = re[j + len] * ti + im[j + len] * tr;
-                const double ur = re[j], ui = im[j];
-                re[j] = ur + vr;
-                im[j] = ui + vi;
-                re[j + len] = ur - vr;
-                im[j + len] = ui - vi;
+            for (std::size_t j = j0; j < j0 + len; j += 4) {
+                const __m256d ar = _mm256_loadu_pd(re + j + len), ai = _mm256_loadu_pd(im + j + len);
+                const __m256d vr = _mm256_sub_pd(_mm256_mul_pd(ar, tr), _mm256_mul_pd(ai, ti));
+                const __m256d vi = _mm256_add_pd(_mm256_mul_pd(ar, ti), _mm256_mul_pd(ai, tr));
+                const __m256d ur = _mm256_loadu_pd(re + j), ui = _mm256_loadu_pd(im + j);
+                _mm256_storeu_pd(re + j, _mm256_add_pd(ur, vr));
+                _mm256_storeu_pd(im + j, _mm256_add_pd(ui, vi));
+                _mm256_storeu_pd(re + j + len, _mm256_sub_pd(ur, vr));
+                _mm256_storeu_pd(im + j + len, _mm256_sub_pd(ui, vi));
             }
         }
+    }
+}
+
+__attribute__((target("avx2"))) void inverse_avx2(double* re, double* im, std::size_t hn, const double* root_re,
+                                                  const double* root_im) noexcept {
+    std::size_t len = 1;
+    for (std::size_t blocks = hn / 2; blocks >= 1; blocks /= 2) {
+        if (len < 4) {
+            inverse_layer_scalar(re, im, blocks, len, root_re, root_im);
+            len *= 2;
+            continue;
+        }
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const __m256d tr = _mm256_set1_pd(root_re[2 * (blocks + b)]);
+            const __m256d ti = _mm256_set1_pd(-root_im[2 * (blocks + b)]);
+            const std::size_t j0 = 2 * b * len;
+            for (std::size_t j = j0; j < j0 + len; j += 4) {
+                const __m256d ur = _mm256_loadu_pd(re + j), ui = _mm256_loadu_pd(im + j);
+                const __m256d vr = _mm256_loadu_pd(re + j + len), vi = _mm256_loadu_pd(im + j + len);
+                _mm256_storeu_pd(re + j, _mm256_add_pd(ur, vr));
+                _mm256_storeu_pd(im + j, _mm256_add_pd(ui, vi));
+                const __m256d dr = _mm256_sub_pd(ur, vr), di = _mm256_sub_pd(ui, vi);
+                _mm256_storeu_pd(re + j + len, _mm256_sub_pd(_mm256_mul_pd(dr, tr), _mm256_mul_pd(di, ti)));
+                _mm256_storeu_pd(im + j + len, _mm256_add_pd(_mm256_mul_pd(dr, ti), _mm256_mul_pd(di, tr)));
+            }
+        }
+        len *= 2;
+    }
+}
+#endif
+
+}  // namespace
+
+bool FftPlan::have_avx2() noexcept {
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+#else
+    return false;
+#endif
+}
+
+// The values are those of g(x) = sum_j (f_j + i f_(j+n/2)) x^j at the roots of
+// x^(n/2) - i: zeta^(n/2) = i for every stored root. g_j is (re[j], im[j])
+// already, so the transform runs on f in place.
+void FftPlan::forward_portable(double* f) const noexcept {
+    const std::size_t hn = n_ / 2;
+    std::size_t len = hn;
+    for (std::size_t blocks = 1; blocks < hn; blocks *= 2) {
+        len /= 2;
+        forward_layer_scalar(f, f + hn, blocks, len, root_re_.data(), root_im_.data());
     }
     flush_tiny(f, n_);
 }
 
-void FftPlan::inverse(double* f) const noexcept {
+void FftPlan::forward(double* f) const noexcept {
+#if defined(__x86_64__)
+    if (have_avx2()) {
+        forward_avx2(f, f + n_ / 2, n_ / 2, root_re_.data(), root_im_.data());
+        flush_tiny(f, n_);
+        return;
+    }
+#endif
+    forward_portable(f);
+}
+
+void FftPlan::inverse_portable(double* f) const noexcept {
     const std::size_t hn = n_ / 2;
-    double* re = f;
-    double* im = f + hn;
     std::size_t len = 1;
     for (std::size_t blocks = hn / 2; blocks >= 1; blocks /= 2) {
-        for (std::size_t b = 0; b < blocks; ++b) {
-            // Undo one split: (u, v) = (A + t B, A - t B) gives A = (u + v)/2 and
-            // B = (u - v) conj(t)/2; the halves are collected in one final scale.
-            const double tr = root_re_[2 * (blocks + b)], ti = -root_im_[2 * (blocks + b)];
-            const std::size_t j0 = 2 * b * len;
-            for (std::size_t j = j0; j < j0 + len; ++j) {
-                const double ur = re[j], ui = im[j], vr = re[j + len], vi = im[j + len];
-                re[j] = ur + vr;
-                im[j] = ui + vi;
-                const double dr = ur - vr, di = ui - vi;
-                re[j + len] = dr * tr - di * ti;
-                im[j + len] = dr * ti + di * tr;
-            }
-        }
+        inverse_layer_scalar(f, f + hn, blocks, len, root_re_.data(), root_im_.data());
         len *= 2;
     }
     const double scale = 1.0 / static_cast<double>(hn);
     for (std::size_t j = 0; j < n_; ++j) f[j] *= scale;
     flush_tiny(f, n_);
+}
+
+void FftPlan::inverse(double* f) const noexcept {
+#if defined(__x86_64__)
+    if (have_avx2()) {
+        const std::size_t hn = n_ / 2;
+        inverse_avx2(f, f + hn, hn, root_re_.data(), root_im_.data());
+        const double scale = 1.0 / static_cast<double>(hn);
+        for (std::size_t j = 0; j < n_; ++j) f[j] *= scale;
+        flush_tiny(f, n_);
+        return;
+    }
+#endif
+    inverse_portable(f);
 }
 
 void FftPlan::split(std::size_t m, const double* f_re, const double* f_im, double* f0_re, double* f0_im, double* f1_re,

@@ -45,6 +45,13 @@ public:
     void forward(double* f) const noexcept;
     void inverse(double* f) const noexcept;
 
+    // The portable loops behind forward/inverse, which use AVX2 (same
+    // operations in the same order, so bit-identical results) when the
+    // processor has it.
+    void forward_portable(double* f) const noexcept;
+    void inverse_portable(double* f) const noexcept;
+    static bool have_avx2() noexcept;
+
     // FFT-domain split of f in K_m (m >= 4, m/2 values in f_re/f_im) into f0
     // and f1 in K_(m/2) (m/4 values each), and the inverse. Outputs must not
     // alias inputs. For m = 2 the split is (re, im) of the single value.
