@@ -32,6 +32,7 @@ void Sha256Stream::compress(const std::uint8_t* block) noexcept {
 }
 
 void Sha256Stream::update(const std::uint8_t* data, std::size_t len) noexcept {
+    if (len == 0) return;  // data may be null
     total_ += len;
     if (fill_ > 0) {
         const std::size_t take = len < 64 - fill_ ? len : 64 - fill_;

@@ -20,10 +20,13 @@
 #include "ki_params.h"
 #include "ki_sampler.h"
 #include "ki_scheme.h"
+#include "ki_test_support.h"
 #include "word_stream.h"
 
 namespace ringtrap::ki {
 namespace {
+
+using testing::samples;
 
 WordStream seeded_stream(std::uint8_t tag) {
     std::uint8_t seed[32] = {};
@@ -107,7 +110,7 @@ TEST_P(KiGadget, SolvesTheSyndromeWithSphericalCovariance) {
     WordStream ws = seeded_stream(1);
     std::mt19937_64 rng(3);
     std::uniform_int_distribution<std::int64_t> coset(0, p.q - 1);
-    constexpr std::size_t kBatch = 1000, kRounds = 60;
+    constexpr std::size_t kBatch = 1000, kRounds = samples(60);
     std::vector<std::int64_t> v(kBatch), z(k * kBatch), zj(k);
     std::vector<double> scratch;
     std::vector<std::int64_t> iscratch;
@@ -171,7 +174,7 @@ TEST_P(KiField, CovarianceIsMultiplicationByF) {
     WordStream ws = seeded_stream(2);
     std::vector<std::int64_t> z(n);
     Moments mom(n);
-    for (int s = 0; s < 20000; ++s) {
+    for (int s = 0; s < samples(20000); ++s) {
         tree.sample(ws, plan, c_fft.data(), z.data(), z_fft.data(), scratch.data());
         if (s < 10) {  // the FFT-domain output is the transform of the integer output
             z_back = z_fft;
@@ -279,7 +282,7 @@ TEST(KiPerturbation, CovarianceIsS2MinusRho2RRstar) {
     WordStream ws = seeded_stream(4);
     std::vector<std::int64_t> pert(m);
     Moments mom(m);
-    for (int s = 0; s < 20000; ++s) {
+    for (int s = 0; s < samples(20000); ++s) {
         key.sample_perturbation(pert.data(), ws);
         mom.add(pert.data());
     }
@@ -301,7 +304,7 @@ TEST(KiPreimage, SphericalWhateverTheKey) {
         WordStream ws = seeded_stream(static_cast<std::uint8_t>(key_seed + 100));
         std::vector<std::int64_t> u(n), x(m);
         Moments mom(m);
-        for (int s = 0; s < 20000; ++s) {
+        for (int s = 0; s < samples(20000); ++s) {
             for (auto& c : u) c = coset(rng);
             key.sample_preimage(u.data(), x.data(), ws);
             mom.add(x.data());

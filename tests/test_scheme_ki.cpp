@@ -14,10 +14,13 @@
 #include "ki_params.h"
 #include "ki_scheme.h"
 #include "sha256.h"
+#include "ki_test_support.h"
 #include "word_stream.h"
 
 namespace ringtrap::ki {
 namespace {
+
+using testing::samples;
 
 WordStream seeded_stream(std::uint8_t tag) {
     std::uint8_t seed[32] = {};
@@ -194,7 +197,7 @@ TEST(KiLeakage, KeyFreeStatisticsAreNull) {
     const SigningKey key(kp.pk, kp.sk);
     WordStream ws = seeded_stream(13);
     const FftPlan& plan = fft_plan(p.log_n);
-    constexpr int kSignatures = 160;
+    constexpr int kSignatures = samples(160);
     // Entries compared: (0, 0), (1, 1), (0, 1), (0, 2), (2, k + 1).
     const std::size_t pairs[][2] = {{0, 0}, {1, 1}, {0, 1}, {0, 2}, {2, static_cast<std::size_t>(p.k) + 1}};
     std::vector<std::vector<double>> sums(std::size(pairs), std::vector<double>(n, 0.0));
