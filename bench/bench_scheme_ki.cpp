@@ -1,0 +1,62 @@
+// The key-independent sets: key generation, key preparation, signing with a
+// prepared key, verification (one thread; medians over repetitions).
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "ki_params.h"
+#include "ki_scheme.h"
+#include "word_stream.h"
+
+namespace {
+
+using namespace ringtrap;
+
+const ki::KiParamSet& set_of(const benchmark::State& state) { return state.range(0) == 256 ? ki::kS256 : ki::kS128; }
+
+WordStream stream(std::uint8_t tag) {
+    std::uint8_t seed[32] = {tag, 0x42};
+    return WordStream(seed);
+}
+
+const std::uint8_t kMsg[100] = {1, 2, 3};
+
+void BM_ki_keygen(benchmark::State& state) {
+    const ki::KiParamSet& p = set_of(state);
+    WordStream ws = stream(1);
+    for (auto _ : state) benchmark::DoNotOptimize(ki::keygen(p, ws));
+}
+
+void BM_ki_prepare(benchmark::State& state) {
+    const ki::KiParamSet& p = set_of(state);
+    WordStream ws = stream(2);
+    const ki::KeyPair kp = ki::keygen(p, ws);
+    for (auto _ : state) benchmark::DoNotOptimize(ki::SigningKey(kp.pk, kp.sk));
+}
+
+void BM_ki_sign(benchmark::State& state) {
+    const ki::KiParamSet& p = set_of(state);
+    WordStream ws = stream(3);
+    const ki::KeyPair kp = ki::keygen(p, ws);
+    const ki::SigningKey key(kp.pk, kp.sk);
+    for (auto _ : state) benchmark::DoNotOptimize(key.sign(kMsg, sizeof kMsg, ws));
+}
+
+void BM_ki_verify(benchmark::State& state) {
+    const ki::KiParamSet& p = set_of(state);
+    WordStream ws = stream(4);
+    const ki::KeyPair kp = ki::keygen(p, ws);
+    const ki::SigningKey key(kp.pk, kp.sk);
+    const ki::Signature sig = key.sign(kMsg, sizeof kMsg, ws);
+    for (auto _ : state) benchmark::DoNotOptimize(ki::verify(kp.pk, sig, kMsg, sizeof kMsg));
+}
+
+#define KI_BENCH(fn) \
+    BENCHMARK(fn)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true)
+KI_BENCH(BM_ki_keygen);
+KI_BENCH(BM_ki_prepare);
+KI_BENCH(BM_ki_sign);
+KI_BENCH(BM_ki_verify);
+
+}  // namespace
