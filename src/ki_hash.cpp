@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "common.h"
+#include "secret.h"
 #include "sha256.h"
 
 namespace ringtrap::ki {

@@ -2,8 +2,8 @@
 //
 // All widths are standard deviations; kSigmaBin = sqrt(1 / (2 ln 2)).
 // A set is generic data: the engine (ki_scheme.h) works for any set that
-// satisfies check_ki_params(). S128 and S256 are provisional values; the toy
-// sets exist for the statistical tests.
+// satisfies check_ki_params(). The toy sets exist for the
+// statistical tests.
 #pragma once
 
 #include <cstddef>
@@ -36,35 +36,33 @@ struct KiParamSet {
 inline constexpr double kSigmaBin = 0.84932180028801904272;  // sqrt(1 / (2 ln 2))
 inline constexpr std::size_t kSaltBytes = 40;
 
-// How the provisional values were chosen (a derivation a script can redo):
-// - q: the largest prime below 2^24 with q = 1 mod 4096 (so it serves n = 1024
-//   and n = 2048): 16760833 = 4092 * 4096 + 1. psi = g^((q-1)/2n) for the
-//   smallest g that makes psi^n = -1; psi_inv and n_inv by Fermat.
-// - rho from lambda_max(S S^T) of the k x k tridiagonal matrix (diagonal
-//   4, 5, ..., 5; off-diagonal -2), by Sturm bisection: 8.96760226707994 for
-//   k = 24, 8.90859452373649 for k = 14.
-// - s1_max: 90th percentile of s1(T) over 300 (S128) / 200 (S256) / 4000 (toy)
-//   simulated trapdoors, rounded up (with the real sampler, 96 and 95 of 100
-//   S128 and S256 trapdoors pass).
+// The two sets come from tools/estimate.py --search, which derives every
+// constant below from n, q and K_T and checks the security targets (core-SVP
+// for forgery at the verification bound and for key recovery):
+// - q: a prime = 1 (mod 2n) in [0.75 * 2^k, 2^k); psi the smallest primitive
+//   2n-th root of unity, psi_inv and n_inv by Fermat.
+// - rho^2 = r^2 (lambda_max(S S^T) + 0.25), S the k x k gadget basis factor.
+// - s1_max: a fresh trapdoor passes with probability about 0.91 (simulated and
+//   by the exact law of the largest singular value of a 2 x k Gaussian matrix).
 // - K_w: the smallest integer with s^2 >= rho^2 (s1_max^2 + 1) + 4e4; the 4e4
-//   keeps every leaf width of the perturbation above 200 (sqrt(4e4)).
-// - beta = 1.04 s sqrt(m); beta_squared = floor(beta^2).
-// - low_bits minimises the worst-case compressed size m (low + 2) +
-//   floor(sqrt(m) beta / 2^low) bits (sign, low bits, unary high part with its
-//   stop bit; sum |x_i| <= sqrt(m) ||x||); signature_bytes = 40 salt bytes +
-//   that size rounded up to bytes, so every signature within the bound fits.
+//   keeps every leaf width of the perturbation above 200.
+// - beta = tau s sqrt(m) with tau chosen so that an honest signature exceeds it
+//   with probability below 2^-40 (a Chernoff bound on its squared norm).
+// - low_bits = floor(log2 s); signature_bytes = the mean compressed size plus
+//   eight standard deviations, rounded up to a multiple of 8 (a signature that
+//   does not fit is drawn again; that happens with probability below 2^-40).
 
-// n = 1024, q = 16760833: psi = 9495335 (order 2048), psi_inv = 2923551,
-// 1024 * (-16368) = 1 (mod q).
+// n = 1024, q = 249857 = 244 * 1024 + 1 (k = 18): psi = 214 (order 2048),
+// psi_inv = 239349, 1024 * (-244) = 1 (mod q).
 inline constexpr KiParamSet kS128{
-    "S128", 1024, 10, 16760833, 24, 9495335, 2923551, -16368, 6, 1.70, 5.1612857459998303, 7114,
-    6042.0774916956543, 1170.0, 1051265870242, 12, 51738};
+    "S128", 1024, 10, 249857, 18, 214, 239349, -244, 1, 1.70, 5.154529570496173, 1094,
+    929.1723468516402, 176.0, 19050975207, 9, 30880};
 
-// n = 2048, same q: psi = 13290827 (order 4096), psi_inv = 6074439,
-// 2048 * (-8184) = 1 (mod q).
+// n = 2048, q = 520193 = 254 * 2048 + 1 (k = 19): psi = 71 (order 4096),
+// psi_inv = 21980, 2048 * (-254) = 1 (mod q).
 inline constexpr KiParamSet kS256{
-    "S256", 2048, 11, 16760833, 24, 13290827, 6074439, -8184, 6, 1.70, 5.1612857459998303, 10091,
-    8570.5078408075969, 1660.0, 4230416155662, 13, 107122};
+    "S256", 2048, 11, 520193, 19, 71, 21980, -254, 1, 1.70, 5.156096090595148, 1578,
+    1340.2397190149873, 257.0, 81322165998, 10, 67920};
 
 // Toy rings for the statistical tests: q = 16193 = 506 * 32 + 1, k = 14.
 // n = 16: psi = 1919, psi_inv = 14075, 16 * (-1012) = 1. n = 8: psi = 6750,
@@ -93,7 +91,7 @@ constexpr bool check_ki_params(const KiParamSet& p) {
 
 static_assert(check_ki_params(kS128) && check_ki_params(kS256));
 static_assert(check_ki_params(kToy16) && check_ki_params(kToy8));
-// The bound must stay below q / 2: (q, 0, ..., 0) solves A x = 0 otherwise.
-static_assert(4 * kS128.beta_squared < kS128.q * kS128.q && 4 * kS256.beta_squared < kS256.q * kS256.q);
+// The bound must stay below q: q e_0 is in the lattice of A otherwise.
+static_assert(kS128.beta_squared < kS128.q * kS128.q && kS256.beta_squared < kS256.q * kS256.q);
 
 }  // namespace ringtrap::ki

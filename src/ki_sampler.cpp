@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "common.h"
+#include "secret.h"
 
 namespace ringtrap::ki {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "RandomGenerator.h"
-#include "common.h"
+#include "secret.h"
 #include "ct.h"
 #include "gauss_ct.h"
 #include "ki_hash.h"
