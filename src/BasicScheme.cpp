@@ -17,6 +17,12 @@ double r = 0.0;
 double s = 0.0;
 mat_poly_R* _a = nullptr;
 
+namespace {
+std::uint64_t g_generation = 0;
+}  // namespace
+
+std::uint64_t parameter_generation() noexcept { return g_generation; }
+
 bool parameter_init(std::int32_t level) {
     const ParamSet* p = find_param_set(level);
     if (p == nullptr) return false;
@@ -27,6 +33,7 @@ bool parameter_init(std::int32_t level) {
     r = p->r;
     s = p->s;
     FFT_init(p->log_n, p->psi, p->psi_inv, p->n_inv);
+    ++g_generation;
     return true;
 }
 

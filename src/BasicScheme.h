@@ -35,6 +35,10 @@ extern mat_poly_R* _a;
 // when none has been selected (or the globals were changed by hand).
 [[nodiscard]] const ParamSet* current_param_set();
 
+// How many times parameter_init has selected a set: lets the byte interface
+// tell whether a selection of its own is still the latest one.
+std::uint64_t parameter_generation() noexcept;
+
 // Draws a key pair for the selected parameter set into the three locations:
 // A (1 x (k+2)), T0 and T1 (1 x k each), with A [T0; T1; I_k] = (1, 2, ..., 2^(k-1))
 // mod q. Draw order: T0, T1, then the uniform entry a. Throws std::logic_error

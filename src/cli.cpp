@@ -34,7 +34,7 @@ public:
 
 std::string shown(const std::string& path) { return path == "-" ? "standard input" : path; }
 
-std::string level_text(Level level) { return "level " + std::to_string(static_cast<int>(level)); }
+std::string level_text(Level level) { return std::string("level ") + level_name(level); }
 
 [[noreturn]] void fail_errno(const std::string& what, const char* action, int err) {
     throw ToolError(what + ": " + action + ": " + std::strerror(err));
@@ -100,12 +100,16 @@ std::string hint(std::span<const std::uint8_t> bytes, ObjectKind expected) {
 }
 
 [[noreturn]] void fail_size(const std::string& path, std::span<const std::uint8_t> bytes, ObjectKind expected) {
-    const Sizes s128 = sizes(Level::L128), s256 = sizes(Level::L256);
-    const std::size_t want128 = expected == ObjectKind::secret_key ? s128.secret_key : s128.public_key;
-    const std::size_t want256 = expected == ObjectKind::secret_key ? s256.secret_key : s256.public_key;
+    std::string wanted;
+    for (const Level level : kAllLevels) {
+        const Sizes s = sizes(level);
+        const std::size_t want = expected == ObjectKind::secret_key ? s.secret_key
+                                 : expected == ObjectKind::public_key ? s.public_key
+                                                                      : s.signature;
+        wanted += (wanted.empty() ? "" : ", ") + std::to_string(want) + " at level " + level_name(level);
+    }
     throw ToolError(shown(path) + ": has " + size_text(bytes.size()) + ", which is not the size of a " + kind_name(expected) +
-                    " (" + std::to_string(want128) + " bytes at level 128, " + std::to_string(want256) +
-                    " at level 256)" + hint(bytes, expected));
+                    " (" + wanted + ")" + hint(bytes, expected));
 }
 
 Level public_key_level(const std::string& path, std::span<const std::uint8_t> bytes) {
@@ -366,7 +370,7 @@ int do_info(const Command& cmd) {
     const auto info = classify_file(bytes);
     if (!info)
         throw ToolError(shown(cmd.input) + ": has " + size_text(bytes.size()) +
-                        ", which matches no key or signature of either level");
+                        ", which matches no key or signature of any level");
     print_stdout(describe(*info) + "\n");
     return kExitValid;
 }

@@ -44,6 +44,21 @@ void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs)
     }
 }
 
+bool decode_row_checked(const std::uint8_t* in, std::size_t count, std::int64_t bound, std::int64_t* coeffs) noexcept {
+    const auto h = static_cast<std::uint64_t>(bound);
+    std::uint64_t bad = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t w = load_le32(in + 4 * i);
+        const std::uint64_t m = w & 0x7FFFFFFFu;
+        // m > h, and a sign bit on a zero magnitude, without comparisons the
+        // compiler could turn into branches.
+        bad |= ((h - m) >> 63) | ((m - 1) >> 63 & w >> 31);
+        const std::int64_t neg = -static_cast<std::int64_t>(w >> 31);
+        coeffs[i] = (static_cast<std::int64_t>(m) ^ neg) - neg;
+    }
+    return bad == 0;
+}
+
 namespace {
 
 // Decodes (k+2) n public-key coefficients into out (64- or 32-bit) and checks

@@ -60,6 +60,12 @@ namespace core {
 // encode_row needs magnitudes below 2^31.
 void encode_row(const std::int64_t* coeffs, std::size_t count, std::uint8_t* out) noexcept;
 void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs) noexcept;
+// decode_row that also checks every coefficient is the encoder's own form of a
+// value in [-bound, bound] (no negative zero). One flag for the whole row, so
+// that secret rows decode without data-dependent branches; the coefficients
+// are written either way.
+[[nodiscard]] bool decode_row_checked(const std::uint8_t* in, std::size_t count, std::int64_t bound,
+                                      std::int64_t* coeffs) noexcept;
 
 // Decodes public-key bytes ((k+2) n coefficients), or returns false when they are
 // not a key the key generator can have written: entry 0 must be the constant 1

@@ -1,12 +1,20 @@
 // ringtrap: C++ API.
 //
-// Key generation, signing and verification for the two parameter levels, on
-// byte strings in the library's fixed formats (4-byte sign-magnitude
-// little-endian coefficients, no header):
+// Key generation, signing and verification on byte strings, for four
+// parameter sets:
 //
-//   level | public key | secret key | signature
-//   128   | 53248      | 98304      | 53248
-//   256   | 122880     | 229376     | 122880
+//   level | public key | secret key | signature | signatures reveal the key?
+//   S128  | 81920      | 147456     | 30880     | no (key-independent, constant-time)
+//   S256  | 172032     | 311296     | 67920     | no (key-independent, constant-time)
+//   128   | 53248      | 98304      | 53248     | yes, within a few hundred signatures
+//   256   | 122880     | 229376     | 122880    | yes, within a few hundred signatures
+//
+// New keys should be S128 or S256 (the default); the original sets 128 and 256
+// are kept bit for bit for interoperability and reproduction. Keys are
+// 4-byte sign-magnitude little-endian coefficients (public key: the row A;
+// secret key: the trapdoor rows T0 then T1); signatures of the original sets
+// are the same coefficient form of x, those of S128/S256 a 40-byte salt and x
+// in a compressed canonical form. Every object's size tells its level.
 //
 // Every length is checked before any work is done; errors are reported by
 // throwing ringtrap::Error. Nothing here reads or writes the process-wide
@@ -22,6 +30,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ringtrap {
@@ -29,7 +38,17 @@ namespace ringtrap {
 // The library version, "MAJOR.MINOR.PATCH".
 const char* version() noexcept;
 
-enum class Level : int { L128 = 128, L256 = 256 };
+// The parameter sets. S128 and S256 are the key-independent sets (the numbers
+// are also the byte interface's selection codes: 1000 + strength).
+enum class Level : int { L128 = 128, L256 = 256, S128 = 1128, S256 = 1256 };
+
+// "S128", "S256", "128" or "256" ("?" for a value that is not a level).
+const char* level_name(Level level) noexcept;
+// The level named by "s128"/"S128", "s256"/"S256", "128" or "256".
+[[nodiscard]] std::optional<Level> level_from_name(std::string_view name) noexcept;
+// True for S128 and S256: signatures whose distribution does not depend on the
+// secret key, computed in constant time.
+bool is_key_independent(Level level) noexcept;
 
 struct Sizes {
     std::size_t public_key;
@@ -40,25 +59,28 @@ struct Sizes {
 // Byte sizes of the three objects at a level (all 0 for a value that is not a level).
 Sizes sizes(Level level) noexcept;
 
-// The level whose object of that kind has this size, if any. Public keys and
-// signatures of one level have the same size; secret keys differ.
+// The level whose object of that kind has this size, if any. At levels 128
+// and 256 public keys and signatures have the same size; all other sizes are
+// distinct.
 [[nodiscard]] std::optional<Level> level_of_public_key_size(std::size_t size) noexcept;
 [[nodiscard]] std::optional<Level> level_of_secret_key_size(std::size_t size) noexcept;
 [[nodiscard]] std::optional<Level> level_of_signature_size(std::size_t size) noexcept;
 
-// Level from an integer (128 or 256).
+// Level from an integer (128, 256, 1128 or 1256).
 [[nodiscard]] std::optional<Level> level_from_int(int level) noexcept;
 
 enum class Errc {
-    bad_level,             // a level other than 128 or 256
+    bad_level,             // not a level, or an operation the level does not offer
     bad_public_key_size,   // matches no level
     bad_secret_key_size,
     bad_signature_size,    // not the signature size of the key's level
     level_mismatch,        // objects of different levels used together
     malformed_public_key,  // not a well-formed public key (first entry not 1, coefficients out of range)
+    malformed_secret_key,  // not a secret key the key generator can have written
     key_mismatch,          // the secret key does not belong to the public key
     signing_failed,        // the fresh signature did not verify (a fault during signing)
     entropy_unavailable,   // the operating system supplied no entropy to key the draw source
+    malformed_signature,   // decode_signature: not a canonical signature of its level
 };
 
 class Error : public std::runtime_error {
@@ -99,9 +121,32 @@ struct KeyPair {
     SecretBytes secret_key;
 };
 
-// A fresh key pair. Draws from the shared draw source (see seed_draws in the
-// lower-level interface for reproducible runs).
-KeyPair generate_keypair(Level level = Level::L128);
+// A fresh key pair (S128 unless another level is asked for). Draws from the
+// shared draw source (see seed_draws in the lower-level interface for
+// reproducible runs).
+KeyPair generate_keypair(Level level = Level::S128);
+
+// What a level is made of. All widths are standard deviations.
+struct Parameters {
+    Level level;
+    std::int64_t n;            // ring degree
+    std::int64_t q;            // modulus
+    std::int64_t k;            // gadget length (entries of A beyond the first two)
+    std::int64_t gadget_base;  // the gadget is (1, b, b^2, ..., b^(k-1))
+    double trapdoor_sigma;     // width of the trapdoor coefficients
+    double gadget_sigma;       // width the gadget sampler works at
+    double signature_sigma;    // width of the signature s
+    std::int64_t bound_squared;  // verification accepts ||x||^2 <= bound_squared (x decoded, centred)
+    bool key_independent;      // signatures do not depend on the secret key
+};
+
+// The parameters of a level (throws Error(bad_level) for a value that is not one).
+Parameters parameters(Level level);
+
+// The signature vector x of any level: (k + 2) ring elements of n centred
+// coefficients, entry after entry (for studying signatures; verification does
+// not need it). Throws Error (bad_signature_size, malformed_signature).
+std::vector<std::int64_t> decode_signature(std::span<const std::uint8_t> signature);
 
 namespace detail {
 struct PreparedPublicKey;
@@ -141,6 +186,14 @@ public:
     // A signature of the message. Throws Error(signing_failed) if the fresh
     // signature does not verify (it is then discarded).
     Bytes sign(std::span<const std::uint8_t> message) const;
+    // A short x with A x = target (mod q) for any target ring element (n
+    // integers, reduced modulo q), distributed as the discrete Gaussian of
+    // width s on that coset whatever the secret key: the trapdoor preimage
+    // sampler that identity- and attribute-based constructions build on.
+    // Returns (k + 2) n centred coefficients, entry after entry. S128 and S256
+    // only (Error(bad_level) otherwise: the original sets' preimages reveal the
+    // key); std::invalid_argument for a target that is not n integers.
+    std::vector<std::int64_t> sample_preimage(std::span<const std::int64_t> target) const;
     const VerifyingKey& verifying_key() const noexcept { return public_; }
 
 private:

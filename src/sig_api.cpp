@@ -4,11 +4,14 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "BasicScheme.h"
 #include "RandomGenerator.h"
 #include "codec.h"
+#include "ringtrap.h"
 #include "scheme_core.h"
 #include "secret.h"
 #include "util.h"
@@ -47,6 +50,103 @@ ByteBuffers& byte_buffers() {
 LastKeyPair& last_key_pair() {
     static LastKeyPair state;
     return state;
+}
+
+// The key-independent levels (S128, S256) live beside the process-wide
+// parameters, which describe the original sets only: selecting one of them
+// records the level, and it stays selected until parameter_init selects a set
+// again (directly or through sig_select_level). Their last key pair is kept
+// prepared, like the original sets'.
+struct KiState {
+    std::optional<Level> level;
+    std::uint64_t generation = 0;
+    Bytes public_key;
+    SecretBuffer<unsigned char> secret_bytes;
+    std::optional<SigningKey> signer;
+
+    void forget_secret() noexcept {
+        secret_bytes.reset();
+        signer.reset();
+        public_key.clear();
+    }
+};
+
+KiState& ki_state() {
+    static KiState state;
+    return state;
+}
+
+std::optional<Level> selected_ki_level() {
+    const KiState& st = ki_state();
+    if (st.level && st.generation == parameter_generation()) return st.level;
+    return std::nullopt;
+}
+
+std::int32_t select_level(std::int32_t level) {
+    const std::optional<Level> named = level_from_int(level);
+    if (named && is_key_independent(*named)) {
+        KiState& st = ki_state();
+        st.level = named;
+        st.generation = parameter_generation();
+        return 0;
+    }
+    return parameter_init(level) ? 0 : -1;
+}
+
+std::int32_t ki_keygen_bytes(Level level, unsigned char* pk, unsigned char* sk) {
+    if (pk == nullptr || sk == nullptr) return -1;
+    KiState& st = ki_state();
+    st.forget_secret();  // two prepared trapdoors never coexist
+    KeyPair kp = generate_keypair(level);
+    std::memcpy(pk, kp.public_key.data(), kp.public_key.size());
+    std::memcpy(sk, kp.secret_key.data(), kp.secret_key.size());
+    st.signer.emplace(SigningKey::from_bytes(kp.secret_key, kp.public_key));
+    st.secret_bytes = SecretBuffer<unsigned char>(kp.secret_key.size());
+    std::memcpy(st.secret_bytes.data(), kp.secret_key.data(), kp.secret_key.size());
+    st.public_key = std::move(kp.public_key);
+    return 0;
+}
+
+std::int32_t ki_sign_bytes(Level level, const unsigned char* sk, const unsigned char* m, std::uint64_t mlen,
+                           unsigned char* sig, std::uint64_t* siglen) {
+    if (sk == nullptr || sig == nullptr || siglen == nullptr || (m == nullptr && mlen != 0)) return -1;
+    const Sizes size = sizes(level);
+    KiState& st = ki_state();
+    if (!st.signer || st.signer->level() != level) {
+        std::memset(sig, 0, size.signature);
+        return -1;
+    }
+    const std::span<const std::uint8_t> message(m, static_cast<std::size_t>(mlen));
+    Bytes out;
+    if (equal_bytes_ct(sk, st.secret_bytes.data(), st.secret_bytes.size())) {
+        out = st.signer->sign(message);
+    } else {
+        // Any other secret key is loaded against the kept public key, and is
+        // refused unless it belongs to it.
+        try {
+            out = SigningKey::from_bytes(std::span(sk, size.secret_key), st.public_key).sign(message);
+        } catch (const Error&) {
+            std::memset(sig, 0, size.signature);
+            return -2;
+        }
+    }
+    std::memcpy(sig, out.data(), out.size());
+    *siglen = out.size();
+    return 0;
+}
+
+std::int32_t ki_verf_bytes(Level level, const unsigned char* pk, const unsigned char* sig, std::uint64_t siglen,
+                           const unsigned char* m, std::uint64_t mlen) {
+    const Sizes size = sizes(level);
+    if (pk == nullptr || sig == nullptr || (m == nullptr && mlen != 0) || siglen != size.signature) return 0;
+    try {
+        return verify(std::span(pk, size.public_key), std::span(sig, size.signature),
+                      std::span(m, static_cast<std::size_t>(mlen)))
+                   ? 1
+                   : 0;
+    } catch (const Error&) {
+        return 0;
+    }
 }
 
 // No C++ exception may cross the C boundary: an allocation failure or any other
@@ -144,7 +244,8 @@ std::int32_t verf_bytes(const unsigned char* pk, const unsigned char* sig, const
     return core::verify(b.public_key, b.x.data(), m, mlen) ? 1 : 0;
 }
 
-std::uint64_t size_at_selected_level(std::size_t (ParamSet::*bytes)() const) {
+std::uint64_t size_at_selected_level(std::size_t (ParamSet::*bytes)() const, std::size_t Sizes::*field) {
+    if (const std::optional<Level> level = selected_ki_level()) return sizes(*level).*field;
     const ParamSet* p = current_param_set();
     return p ? (p->*bytes)() : 0;
 }
@@ -153,28 +254,44 @@ std::uint64_t size_at_selected_level(std::size_t (ParamSet::*bytes)() const) {
 }  // namespace ringtrap
 
 int32_t sig_select_level(int32_t level) {
-    return ringtrap::guarded(-1, [&] { return ringtrap::parameter_init(level) ? 0 : -1; });
+    return ringtrap::guarded(-1, [&] { return ringtrap::select_level(level); });
 }
 
 int32_t sig_keygen(unsigned char* pk, unsigned char* sk) {
-    return ringtrap::guarded(-1, [&] { return ringtrap::keygen_bytes(pk, sk); });
+    return ringtrap::guarded(-1, [&] {
+        if (const auto level = ringtrap::selected_ki_level()) return ringtrap::ki_keygen_bytes(*level, pk, sk);
+        return ringtrap::keygen_bytes(pk, sk);
+    });
 }
 
 int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen, unsigned char* sig, uint64_t* siglen) {
     if (siglen != nullptr) *siglen = 0;
-    const int32_t rc = ringtrap::guarded(-3, [&] { return ringtrap::sign_bytes(sk, m, mlen, sig, siglen); });
+    const int32_t rc = ringtrap::guarded(-3, [&] {
+        if (const auto level = ringtrap::selected_ki_level()) return ringtrap::ki_sign_bytes(*level, sk, m, mlen, sig, siglen);
+        return ringtrap::sign_bytes(sk, m, mlen, sig, siglen);
+    });
     if (rc == -3 && sig != nullptr) {
         // Leave no partial signature behind.
-        if (const ringtrap::ParamSet* p = ringtrap::current_param_set()) std::memset(sig, 0, p->signature_bytes());
+        std::memset(sig, 0, static_cast<std::size_t>(sig_signature_bytes()));
     }
     return rc;
 }
 
 int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t siglen, const unsigned char* m, uint64_t mlen) {
-    (void)siglen;  // the signature is always read at its full size
-    return ringtrap::guarded(0, [&] { return ringtrap::verf_bytes(pk, sig, m, mlen); });
+    return ringtrap::guarded(0, [&] {
+        if (const auto level = ringtrap::selected_ki_level())
+            return ringtrap::ki_verf_bytes(*level, pk, sig, siglen, m, mlen);
+        (void)siglen;  // the original sets' signatures are always read at their full size
+        return ringtrap::verf_bytes(pk, sig, m, mlen);
+    });
 }
 
-uint64_t sig_public_key_bytes(void) { return ringtrap::size_at_selected_level(&ringtrap::ParamSet::public_key_bytes); }
-uint64_t sig_secret_key_bytes(void) { return ringtrap::size_at_selected_level(&ringtrap::ParamSet::secret_key_bytes); }
-uint64_t sig_signature_bytes(void) { return ringtrap::size_at_selected_level(&ringtrap::ParamSet::signature_bytes); }
+uint64_t sig_public_key_bytes(void) {
+    return ringtrap::size_at_selected_level(&ringtrap::ParamSet::public_key_bytes, &ringtrap::Sizes::public_key);
+}
+uint64_t sig_secret_key_bytes(void) {
+    return ringtrap::size_at_selected_level(&ringtrap::ParamSet::secret_key_bytes, &ringtrap::Sizes::secret_key);
+}
+uint64_t sig_signature_bytes(void) {
+    return ringtrap::size_at_selected_level(&ringtrap::ParamSet::signature_bytes, &ringtrap::Sizes::signature);
+}

@@ -1,11 +1,13 @@
 /* ringtrap: byte-level signature interface (C linkage; usable from C and C++).
  *
- * Keys and signatures are byte arrays in fixed formats: every coefficient is 4
- * bytes, sign-magnitude, least significant byte first; entries one after the
- * other, no header. Sizes at level 128 / 256:
- *   public key  53248 / 122880   (sig_public_key_bytes())
- *   secret key  98304 / 229376   (sig_secret_key_bytes())
- *   signature   53248 / 122880   (sig_signature_bytes())
+ * Keys and signatures are byte arrays in fixed formats: every key coefficient
+ * is 4 bytes, sign-magnitude, least significant byte first; entries one after
+ * the other, no header. Signatures of levels 128 and 256 have the same form;
+ * those of the key-independent levels S128 and S256 are a 40-byte salt and a
+ * compressed canonical form (see ringtrap.h). Sizes, level 128 / 256 / S128 / S256:
+ *   public key  53248 / 122880 /  81920 / 172032   (sig_public_key_bytes())
+ *   secret key  98304 / 229376 / 147456 / 311296   (sig_secret_key_bytes())
+ *   signature   53248 / 122880 /  30880 /  67920   (sig_signature_bytes())
  * The caller provides arrays of at least these sizes.
  *
  * These functions use process-wide state (the selected level and the public key
@@ -27,8 +29,13 @@
 extern "C" {
 #endif
 
-/* Selects the parameter level (128 or 256). Returns 0, or -1 for any other
- * level (nothing changes then). */
+/* Selection codes of sig_select_level. S128 and S256 are the key-independent,
+ * constant-time sets, recommended for new keys; 128 and 256 are the original
+ * sets, whose signatures reveal the secret key after a few hundred. */
+enum { SIG_LEVEL_128 = 128, SIG_LEVEL_256 = 256, SIG_LEVEL_S128 = 1128, SIG_LEVEL_S256 = 1256 };
+
+/* Selects the parameter level (one of the codes above). Returns 0, or -1 for
+ * any other value (nothing changes then). */
 RINGTRAP_NODISCARD int32_t sig_select_level(int32_t level);
 
 /* Sizes in bytes at the selected level; 0 when no level is selected. */

@@ -113,8 +113,8 @@ std::optional<UsageError> check_command(const Command& cmd, std::string_view lev
     }
 
     if (cmd.action == Action::keygen) {
-        if (!level_text.empty() && level_text != "128" && level_text != "256")
-            return usage("--level must be 128 or 256, not " + in_quotes(level_text));
+        if (!level_text.empty() && !level_from_name(level_text))
+            return usage("--level must be s128, s256, 128 or 256, not " + in_quotes(level_text));
         if (cmd.public_key == "-" || cmd.secret_key == "-")
             return usage("keygen writes key files; '-' (standard output) is not allowed");
         if (same_path(cmd.public_key, cmd.secret_key))
@@ -209,7 +209,7 @@ ParseResult parse_arguments(std::span<const std::string> args) {
 
         if (option == "--level") {
             level_text = value;
-            if (value == "256") cmd.level = Level::L256;
+            if (const auto level = level_from_name(value)) cmd.level = *level;
         } else {
             *field_of(cmd, option) = std::move(value);
         }
@@ -234,7 +234,7 @@ ParseResult parse_arguments(std::span<const std::string> args) {
 
 const char* help_text() noexcept {
     return "Usage:\n"
-           "  ringtrap keygen [--level 128|256] --public-key PK --secret-key SK [--force]\n"
+           "  ringtrap keygen [--level s128|s256|128|256] --public-key PK --secret-key SK [--force]\n"
            "  ringtrap sign   --secret-key SK --public-key PK [--in FILE] [--out SIG]\n"
            "  ringtrap verify --public-key PK --signature SIG [--in FILE]\n"
            "  ringtrap info   FILE\n"
@@ -242,17 +242,23 @@ const char* help_text() noexcept {
            "  ringtrap          (no arguments: run the built-in demonstration, prints 1)\n"
            "\n"
            "Commands:\n"
-           "  keygen   Generate a key pair (level 128 by default). The secret key is created\n"
-           "           with mode 0600. Existing files are kept unless --force is given.\n"
+           "  keygen   Generate a key pair, level S128 unless --level says otherwise. The\n"
+           "           secret key is created with mode 0600. Existing files are kept unless\n"
+           "           --force is given.\n"
            "  sign     Sign a message. Needs the public key as well as the secret key.\n"
            "  verify   Check a signature. Exit status 0 and \"valid\" on standard error for a\n"
            "           valid signature; exit status 1 and \"invalid\" otherwise.\n"
-           "  info     Say what a file is, e.g. \"public key, level 128\".\n"
+           "  info     Say what a file is, e.g. \"public key, level S128\".\n"
            "\n"
            "The message is read from --in FILE, or from standard input when --in is missing\n"
            "or '-'; it is read in full into memory before signing or verifying. The\n"
            "signature goes to --out SIG, or to standard output when --out is missing or '-'.\n"
            "Options also take the form --option=VALUE.\n"
+           "\n"
+           "Levels: S128 and S256 are the key-independent sets (signatures reveal nothing\n"
+           "about the secret key; constant-time signing): use them for new keys. 128 and\n"
+           "256 are the original sets, kept for compatibility: a few hundred of their\n"
+           "signatures reveal the secret key, and 128 is far weaker than its name.\n"
            "\n"
            "Keys and signatures are raw bytes in the library's fixed formats, without a\n"
            "header; the level is recognised from the file sizes. Files are written to a\n"
@@ -260,7 +266,7 @@ const char* help_text() noexcept {
            "\n"
            "Examples:\n"
            "  ringtrap keygen --public-key alice.pk --secret-key alice.sk\n"
-           "  ringtrap keygen --level 256 --public-key big.pk --secret-key big.sk\n"
+           "  ringtrap keygen --level s256 --public-key big.pk --secret-key big.sk\n"
            "  ringtrap sign --secret-key alice.sk --public-key alice.pk --in report.pdf --out report.sig\n"
            "  tar c docs | ringtrap sign --secret-key alice.sk --public-key alice.pk > docs.sig\n"
            "  ringtrap verify --public-key alice.pk --signature report.sig --in report.pdf\n"
@@ -271,12 +277,16 @@ const char* help_text() noexcept {
 }
 
 std::optional<FileInfo> classify_file(std::span<const std::uint8_t> bytes) noexcept {
-    for (const ParamSet* ps : {&kParams128, &kParams256}) {
-        const Level level = static_cast<Level>(ps->level);
-        if (bytes.size() == ps->secret_key_bytes()) return FileInfo{ObjectKind::secret_key, level};
-        if (bytes.size() == ps->public_key_bytes()) {
-            // First entry of a public key: coefficient 0 is 1 (01 00 00 00), the rest 0.
-            const auto first_entry = bytes.first(static_cast<std::size_t>(4 * ps->n));
+    for (const Level level : kAllLevels) {
+        const Sizes size = sizes(level);
+        if (bytes.size() == size.secret_key) return FileInfo{ObjectKind::secret_key, level};
+        if (bytes.size() == size.signature && size.signature != size.public_key) return FileInfo{ObjectKind::signature, level};
+        if (bytes.size() == size.public_key) {
+            if (size.signature != size.public_key) return FileInfo{ObjectKind::public_key, level};
+            // Levels 128 and 256: public keys and signatures share a size, and
+            // the first entry of a public key is the constant 1 (01 00 00 00,
+            // then zeros).
+            const auto first_entry = bytes.first(static_cast<std::size_t>(4 * parameters(level).n));
             const bool is_one = first_entry[0] == 1 &&
                                 std::all_of(first_entry.begin() + 1, first_entry.end(), [](std::uint8_t b) { return b == 0; });
             return FileInfo{is_one ? ObjectKind::public_key : ObjectKind::signature, level};
@@ -295,12 +305,16 @@ const char* kind_name(ObjectKind kind) noexcept {
 }
 
 std::string describe(const FileInfo& info) {
-    return std::string(kind_name(info.kind)) + ", level " + std::to_string(static_cast<int>(info.level));
+    return std::string(kind_name(info.kind)) + ", level " + level_name(info.level);
 }
 
 std::size_t largest_object_size() noexcept {
-    return std::max({kParams128.public_key_bytes(), kParams128.secret_key_bytes(), kParams256.public_key_bytes(),
-                     kParams256.secret_key_bytes()});
+    std::size_t largest = 0;
+    for (const Level level : kAllLevels) {
+        const Sizes size = sizes(level);
+        largest = std::max({largest, size.public_key, size.secret_key, size.signature});
+    }
+    return largest;
 }
 
 }  // namespace ringtrap::cli

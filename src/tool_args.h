@@ -15,12 +15,15 @@ namespace ringtrap::cli {
 
 enum class Action { help, version, keygen, sign, verify, info };
 
+// Every level, the recommended ones first.
+inline constexpr Level kAllLevels[] = {Level::S128, Level::S256, Level::L128, Level::L256};
+
 // A parsed command line. Paths are as given; "-" stands for standard input
 // (inputs) or standard output (`output`). Fields a command does not use stay
 // empty.
 struct Command {
     Action action = Action::help;
-    Level level = Level::L128;  // keygen only
+    Level level = Level::S128;  // keygen only
     bool force = false;         // keygen only: replace existing key files
     std::string public_key;     // keygen: written; sign, verify: read
     std::string secret_key;     // keygen: written; sign: read
@@ -42,7 +45,7 @@ using ParseResult = std::variant<Command, UsageError>;
 // next argument or after '='; a value cannot start with "--" (so a forgotten
 // value is not mistaken for the next option: write "./--name" for such a file).
 // Rejects unknown and repeated options, missing required options, levels other
-// than 128 and 256, two inputs read from standard input, keygen with the same
+// than s128, s256, 128 and 256, two inputs read from standard input, keygen with the same
 // path (or "-") for both keys, and sign with an output path equal to one of its
 // inputs.
 [[nodiscard]] ParseResult parse_arguments(std::span<const std::string> args);

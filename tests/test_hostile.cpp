@@ -35,6 +35,8 @@ const char* errc_name(Errc e) {
         case Errc::bad_signature_size: return "bad_signature_size";
         case Errc::level_mismatch: return "level_mismatch";
         case Errc::malformed_public_key: return "malformed_public_key";
+        case Errc::malformed_secret_key: return "malformed_secret_key";
+        case Errc::malformed_signature: return "malformed_signature";
         case Errc::key_mismatch: return "key_mismatch";
         case Errc::signing_failed: return "signing_failed";
         case Errc::entropy_unavailable: return "entropy_unavailable";
