@@ -1,12 +1,15 @@
 // The C++ API: round trips, length checks, key checks and tampering.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "RandomGenerator.h"
 #include "ringtrap.h"
+#include "sig_api.h"
 
 namespace ringtrap {
 namespace {
@@ -20,15 +23,36 @@ class Api : public ::testing::TestWithParam<LevelCase> {
 protected:
     static KeyPair& keys(Level level) {
         // Key generation is cheap, but one pair per level keeps the suite quick.
-        static KeyPair k128 = generate_keypair(Level::L128);
-        static KeyPair k256 = generate_keypair(Level::L256);
-        return level == Level::L128 ? k128 : k256;
+        static std::map<Level, KeyPair> pairs;
+        auto it = pairs.find(level);
+        if (it == pairs.end()) it = pairs.emplace(level, generate_keypair(level)).first;
+        return it->second;
     }
     Level level() const { return GetParam().level; }
-    Level other_level() const { return level() == Level::L128 ? Level::L256 : Level::L128; }
+    Level other_level() const {
+        switch (level()) {
+            case Level::L128: return Level::L256;
+            case Level::L256: return Level::L128;
+            case Level::S128: return Level::S256;
+            case Level::S256: break;
+        }
+        return Level::S128;
+    }
 };
 
 std::vector<std::uint8_t> bytes_of(const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); }
+
+// The coefficients of a public key (4-byte sign-magnitude, least significant first).
+std::vector<std::int64_t> public_key_coefficients(const Bytes& bytes) {
+    std::vector<std::int64_t> out(bytes.size() / 4);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const std::uint32_t w = std::uint32_t{bytes[4 * i]} | std::uint32_t{bytes[4 * i + 1]} << 8 |
+                                std::uint32_t{bytes[4 * i + 2]} << 16 | std::uint32_t{bytes[4 * i + 3]} << 24;
+        const std::int64_t mag = w & 0x7FFFFFFF;
+        out[i] = (w >> 31) ? -mag : mag;
+    }
+    return out;
+}
 
 Errc error_of(const std::function<void()>& fn) {
     try {
@@ -155,18 +179,103 @@ TEST(ApiMisc, MovedFromKeysThrowInsteadOfCrashing) {
     EXPECT_TRUE(vk2.verify(sk2.sign(msg), msg));
 }
 
+// What a signature is made of: (k + 2) n centred coefficients within the
+// verifier's bound and far from zero (a perturbed signature), and, at the
+// key-independent levels, a preimage of any target on demand.
+TEST_P(Api, ParametersSignatureVectorsAndPreimages) {
+    const Parameters p = parameters(level());
+    const auto m = static_cast<std::size_t>((p.k + 2) * p.n);
+    EXPECT_EQ(p.level, level());
+    EXPECT_EQ(p.key_independent, is_key_independent(level()));
+    EXPECT_LT(static_cast<double>(p.bound_squared), static_cast<double>(p.q) * static_cast<double>(p.q));
+    const KeyPair& kp = keys(level());
+    const SigningKey sk = SigningKey::from_bytes(kp.secret_key, kp.public_key);
+    const Bytes sig = sk.sign(bytes_of("x"));
+    const std::vector<std::int64_t> x = decode_signature(sig);
+    ASSERT_EQ(x.size(), m);
+    double norm2 = 0;
+    for (std::int64_t c : x) {
+        EXPECT_LE(2 * std::abs(c), p.q - 1);
+        norm2 += static_cast<double>(c) * static_cast<double>(c);
+    }
+    EXPECT_LE(norm2, static_cast<double>(p.bound_squared));
+    EXPECT_GT(norm2, 0.5 * p.signature_sigma * p.signature_sigma * static_cast<double>(m));
+    EXPECT_EQ(error_of([&] { (void)decode_signature(Bytes(sig.size() + 1)); }), Errc::bad_signature_size);
+
+    const std::vector<std::int64_t> target(static_cast<std::size_t>(p.n), 12345);
+    if (!p.key_independent) {
+        EXPECT_EQ(error_of([&] { (void)sk.sample_preimage(target); }), Errc::bad_level);
+        return;
+    }
+    const std::vector<std::int64_t> pre = sk.sample_preimage(target);
+    ASSERT_EQ(pre.size(), m);
+    // A x = target (mod q), by schoolbook products in Z[x]/(x^n + 1).
+    const std::vector<std::int64_t> a = public_key_coefficients(kp.public_key);
+    const auto n = static_cast<std::size_t>(p.n);
+    std::vector<std::int64_t> acc(n, 0);
+    for (std::size_t e = 0; e < m / n; ++e)
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < n; ++j) {
+                const std::int64_t prod = a[e * n + i] * pre[e * n + j] % p.q;
+                if (i + j < n) acc[i + j] = (acc[i + j] + prod) % p.q;
+                else acc[i + j - n] = (acc[i + j - n] - prod) % p.q;
+            }
+    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(((acc[i] - 12345) % p.q + p.q) % p.q, 0) << i;
+    EXPECT_THROW((void)sk.sample_preimage(std::vector<std::int64_t>(3)), std::invalid_argument);
+}
+
 TEST(ApiMisc, VersionAndLevels) {
     EXPECT_STREQ(version(), "0.1.0");
     EXPECT_EQ(level_from_int(128), Level::L128);
     EXPECT_EQ(level_from_int(256), Level::L256);
+    EXPECT_EQ(level_from_int(1128), Level::S128);
+    EXPECT_EQ(level_from_int(1256), Level::S256);
     EXPECT_FALSE(level_from_int(192));
     EXPECT_EQ(sizes(static_cast<Level>(192)).public_key, 0u);
+    for (const auto& [name, level] : {std::pair{"s128", Level::S128}, {"S256", Level::S256}, {"128", Level::L128}})
+        EXPECT_EQ(level_from_name(name), level) << name;
+    EXPECT_FALSE(level_from_name("S 128"));
+    EXPECT_FALSE(level_from_name(""));
+    EXPECT_STREQ(level_name(Level::S256), "S256");
+    EXPECT_EQ(generate_keypair().level, Level::S128);  // the default is a key-independent level
+    EXPECT_EQ(error_of([] { (void)parameters(static_cast<Level>(7)); }), Errc::bad_level);
+}
+
+// The byte interface at S128 and S256: selection codes, sizes, the kept key
+// pair, and a return to the original sets through the same selector.
+TEST(ApiMisc, ByteInterfaceAtTheKeyIndependentLevels) {
+    for (const Level level : {Level::S128, Level::S256}) {
+        ASSERT_EQ(sig_select_level(static_cast<std::int32_t>(level)), 0);
+        const Sizes sz = sizes(level);
+        ASSERT_EQ(sig_public_key_bytes(), sz.public_key);
+        ASSERT_EQ(sig_secret_key_bytes(), sz.secret_key);
+        ASSERT_EQ(sig_signature_bytes(), sz.signature);
+        std::vector<unsigned char> pk(sz.public_key), sk(sz.secret_key), sig(sz.signature);
+        ASSERT_EQ(sig_keygen(pk.data(), sk.data()), 0);
+        const auto msg = bytes_of("byte interface");
+        std::uint64_t siglen = 0;
+        ASSERT_EQ(sig_sign(sk.data(), msg.data(), msg.size(), sig.data(), &siglen), 0);
+        EXPECT_EQ(siglen, sz.signature);
+        EXPECT_EQ(sig_verf(pk.data(), sig.data(), siglen, msg.data(), msg.size()), 1);
+        EXPECT_TRUE(verify(pk, sig, msg));  // the same bytes as the C++ API's
+        EXPECT_EQ(sig_verf(pk.data(), sig.data(), siglen - 1, msg.data(), msg.size()), 0);
+        // A secret key of another key pair: refused, with a zeroed signature area.
+        const KeyPair other = generate_keypair(level);
+        EXPECT_EQ(sig_sign(other.secret_key.data(), msg.data(), msg.size(), sig.data(), &siglen), -2);
+        EXPECT_EQ(siglen, 0u);
+        EXPECT_EQ(std::count(sig.begin(), sig.end(), 0), static_cast<std::ptrdiff_t>(sig.size()));
+    }
+    ASSERT_EQ(sig_select_level(128), 0);
+    EXPECT_EQ(sig_public_key_bytes(), sizes(Level::L128).public_key);
+    EXPECT_EQ(sig_select_level(1000), -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, Api,
                          ::testing::Values(LevelCase{Level::L128, {53248, 98304, 53248}},
-                                           LevelCase{Level::L256, {122880, 229376, 122880}}),
-                         [](const auto& case_info) { return "level" + std::to_string(static_cast<int>(case_info.param.level)); });
+                                           LevelCase{Level::L256, {122880, 229376, 122880}},
+                                           LevelCase{Level::S128, {81920, 147456, 30880}},
+                                           LevelCase{Level::S256, {172032, 311296, 67920}}),
+                         [](const auto& case_info) { return std::string("level") + level_name(case_info.param.level); });
 
 }  // namespace
 }  // namespace ringtrap
