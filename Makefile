@@ -10,7 +10,7 @@ ifneq ($(filter ON on 1 true,$(RINGTRAP_WERROR)),)
 CMAKE_ARGS += -DRINGTRAP_WERROR=ON
 endif
 
-.PHONY: demo test bench clean
+.PHONY: demo test bench ct clean
 
 demo:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DRINGTRAP_BUILD_TESTS=OFF -DRINGTRAP_BUILD_BENCH=OFF $(CMAKE_ARGS) >/dev/null
@@ -29,5 +29,12 @@ bench:
 
 # Every build lives in a build* folder: these three and those of CI
 # (build-asan, build-tsan, build-load, build-fuzz).
+# Constant-time check of the key-independent levels: a Release build run under
+# valgrind's memcheck with the secrets marked (tests/ct/run_ct.sh).
+ct:
+	cmake -S . -B build-ct -DCMAKE_BUILD_TYPE=Release -DRINGTRAP_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build build-ct --target ringtrap_ct_api ringtrap_ct_ki ringtrap_ct_samplers -j $(JOBS)
+	bash tests/ct/run_ct.sh build-ct
+
 clean:
 	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) $(BENCH_BUILD_DIR) build build-*
