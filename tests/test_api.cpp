@@ -241,6 +241,29 @@ TEST(ApiMisc, VersionAndLevels) {
     EXPECT_EQ(error_of([] { (void)parameters(static_cast<Level>(7)); }), Errc::bad_level);
 }
 
+// Hostile signatures at the key-independent levels: every byte string of the
+// right size either decodes to exactly one vector or is refused, and none of
+// these verifies.
+TEST(ApiMisc, HostileCompressedSignatures) {
+    for (const Level level : {Level::S128, Level::S256}) {
+        const KeyPair kp = generate_keypair(level);
+        const VerifyingKey vk = VerifyingKey::from_bytes(kp.public_key);
+        const auto msg = bytes_of("hostile");
+        const Bytes good = SigningKey::from_bytes(kp.secret_key, kp.public_key).sign(msg);
+        ASSERT_TRUE(vk.verify(good, msg));
+        Bytes padded = good;
+        padded.back() |= 0x80;  // a padding bit (signatures end well before the fixed size)
+        Bytes ones(good.size(), 0xFF);  // unary runs beyond the limit
+        Bytes zeros(good.size(), 0);    // the zero vector: canonical, but no solution
+        for (const Bytes* bad : {&padded, &ones}) {
+            EXPECT_FALSE(vk.verify(*bad, msg));
+            EXPECT_EQ(error_of([&] { (void)decode_signature(*bad); }), Errc::malformed_signature);
+        }
+        EXPECT_FALSE(vk.verify(zeros, msg));
+        EXPECT_EQ(decode_signature(zeros), std::vector<std::int64_t>(decode_signature(good).size(), 0));
+    }
+}
+
 // The byte interface at S128 and S256: selection codes, sizes, the kept key
 // pair, and a return to the original sets through the same selector.
 TEST(ApiMisc, ByteInterfaceAtTheKeyIndependentLevels) {

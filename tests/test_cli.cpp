@@ -523,6 +523,29 @@ TEST_F(Cli, UnreadableOrMisSizedInputsNameTheFile) {
                  {ws.path("big"), "has more than " + std::to_string(cli::largest_object_size()) + " bytes"});
 }
 
+// The key-independent levels through the tool: keygen by name, sign, verify,
+// info, and a flipped signature byte is an invalid signature (exit 1).
+TEST_F(Cli, KeyIndependentLevelsRoundTrip) {
+    for (const std::string name : {"s128", "S256"}) {
+        const std::string pk = ws.path(name + ".pk"), sk = ws.path(name + ".sk"), sig = ws.path(name + ".sig");
+        ASSERT_EQ(ws.run({"keygen", "--level", name, "--public-key", pk, "--secret-key", sk}).status, 0);
+        RunResult r = ws.run({"sign", "--secret-key", sk, "--public-key", pk, "--in", ws.path("msg"), "--out", sig});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string level = std::string(", level S") + name.substr(1) + "\n";
+        EXPECT_EQ(ws.run({"info", pk}).out, "public key" + level);
+        EXPECT_EQ(ws.run({"info", sk}).out, "secret key" + level);
+        EXPECT_EQ(ws.run({"info", sig}).out, "signature" + level);
+        r = ws.run({"verify", "--public-key", pk, "--signature", sig, "--in", ws.path("msg")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        ByteVec bytes = read_bytes(sig);
+        bytes[bytes.size() / 3] ^= 0x10;
+        write_bytes(sig, bytes);
+        r = ws.run({"verify", "--public-key", pk, "--signature", sig, "--in", ws.path("msg")});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "invalid\n");
+    }
+}
+
 TEST_F(Cli, ObjectsOfDifferentLevelsAreRejected) {
     ASSERT_EQ(ws.run({"keygen", "--level", "256", "--public-key", ws.path("b.pk"), "--secret-key", ws.path("b.sk")}).status, 0);
     expect_error(ws.run({"sign", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("b.pk"), "--in", ws.path("msg")}),
