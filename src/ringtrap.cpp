@@ -113,7 +113,7 @@ bool VerifyingKey::verify(std::span<const std::uint8_t> signature, std::span<con
     check_signature_size(pub.level, signature.size());
     std::vector<std::int64_t>& x = row_buffer();
     x.resize(signature.size() / 4);
-    core::decode_row(signature.data(), x.size(), x.data());
+    if (!core::decode_signature(*pub.key.params, signature.data(), x.data())) return false;
     return core::verify(pub.key, x.data(), message.data(), message.size());
 }
 

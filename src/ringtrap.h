@@ -59,6 +59,7 @@ enum class Errc {
     key_mismatch,          // the secret key does not belong to the public key
     signing_failed,        // the fresh signature did not verify (a fault during signing)
     entropy_unavailable,   // the operating system supplied no entropy to key the draw source
+    malformed_secret_key,  // not a secret key key generation can produce (coefficients out of range or non-canonical)
 };
 
 class Error : public std::runtime_error {
@@ -120,6 +121,8 @@ public:
     Level level() const;
     // true when the signature is valid for the message. Throws Error
     // (bad_signature_size) when the signature is not of this key's level.
+    // Accepts only the signer's encoding: every coefficient the centred
+    // representative, no negative zero (anything else is false).
     [[nodiscard]] bool verify(std::span<const std::uint8_t> signature, std::span<const std::uint8_t> message) const;
     Bytes to_bytes() const;
 
@@ -134,7 +137,7 @@ private:
 class SigningKey {
 public:
     // Throws Error (bad_secret_key_size, bad_public_key_size, level_mismatch,
-    // malformed_public_key, key_mismatch).
+    // malformed_public_key, malformed_secret_key, key_mismatch).
     static SigningKey from_bytes(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key);
 
     Level level() const;

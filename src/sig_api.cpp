@@ -113,7 +113,13 @@ std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::ui
         equal_bytes_ct(sk, last.secret_bytes.data(), last.secret_bytes.size())) {
         sec = last.secret.get();
     } else {
-        other_secret = core::decode_secret_key(*p, sk);
+        try {
+            other_secret = core::decode_secret_key(*p, sk);
+        } catch (const Error&) {
+            // Not a key key generation can make, so not that of the key pair.
+            std::memset(sig, 0, sig_bytes);
+            return -2;
+        }
         sec = &other_secret;
     }
 
@@ -134,13 +140,16 @@ std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::ui
     return 0;
 }
 
-std::int32_t verf_bytes(const unsigned char* pk, const unsigned char* sig, const unsigned char* m, std::uint64_t mlen) {
+std::int32_t verf_bytes(const unsigned char* pk, const unsigned char* sig, std::uint64_t siglen, const unsigned char* m,
+                        std::uint64_t mlen) {
     const ParamSet* p = current_param_set();
     if (p == nullptr || pk == nullptr || sig == nullptr || (m == nullptr && mlen != 0)) return 0;
+    // Any other length is not a signature of this level; nothing past siglen is read.
+    if (siglen != p->signature_bytes()) return 0;
     ByteBuffers& b = byte_buffers();
     if (!core::decode_public_key_for_verify(*p, pk, b.public_key)) return 0;
     b.x.resize(static_cast<std::size_t>((p->k + 2) * p->n));
-    core::decode_row(sig, b.x.size(), b.x.data());
+    if (!core::decode_signature(*p, sig, b.x.data())) return 0;
     return core::verify(b.public_key, b.x.data(), m, mlen) ? 1 : 0;
 }
 
@@ -171,8 +180,7 @@ int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen,
 }
 
 int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t siglen, const unsigned char* m, uint64_t mlen) {
-    (void)siglen;  // the signature is always read at its full size
-    return ringtrap::guarded(0, [&] { return ringtrap::verf_bytes(pk, sig, m, mlen); });
+    return ringtrap::guarded(0, [&] { return ringtrap::verf_bytes(pk, sig, siglen, m, mlen); });
 }
 
 uint64_t sig_public_key_bytes(void) { return ringtrap::size_at_selected_level(&ringtrap::ParamSet::public_key_bytes); }
