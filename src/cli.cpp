@@ -260,6 +260,9 @@ void print_stdout(const std::string& text) {
 // ---- Commands --------------------------------------------------------------
 
 int do_keygen(const Command& cmd) {
+    // Keys from a known seed are known to everyone who has the seed.
+    if (draws_are_deterministic())
+        throw ToolError("keygen: refusing to generate keys while draws are deterministic (known-answer mode)");
     if (same_existing_file(cmd.public_key, cmd.secret_key))
         throw ToolError(cmd.secret_key + ": is the same file as the public key " + cmd.public_key);
     if (!cmd.force) {

@@ -100,9 +100,24 @@ struct KeyPair {
     SecretBytes secret_key;
 };
 
-// A fresh key pair. Draws from the shared draw source (see seed_draws in the
-// lower-level interface for reproducible runs).
+// A fresh key pair, from the draw source (operating-system entropy unless
+// deterministic draws were turned on below).
 KeyPair generate_keypair(Level level = Level::L128);
+
+// Known-answer runs only, NEVER for real keys: makes every later draw of the
+// process come from one deterministic stream computed from `seed`, so that
+// the same calls give the same keys and signatures, byte for byte. Keys made
+// this way are known to anyone who knows the seed. Stays in force until
+// use_os_entropy().
+void use_deterministic_draws_for_known_answers(std::uint64_t seed);
+// Back to the default: draws from per-thread streams keyed with fresh
+// operating-system entropy (also removes any test source installed below the
+// public interface).
+void use_os_entropy();
+// true while draws are deterministic (after the call above, or with a test
+// source installed); false in a fresh process and after use_os_entropy().
+// Asking changes nothing.
+[[nodiscard]] bool draws_are_deterministic() noexcept;
 
 namespace detail {
 struct PreparedPublicKey;
