@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "BasicScheme.h"
@@ -16,21 +17,39 @@
 namespace ringtrap {
 namespace {
 
-// The most recent sig_keygen: the record `_a` refers to, its prepared form
-// for signing, and the prepared trapdoor with its byte encoding, so that
-// signing with that secret key skips decoding and preparing it again. The
-// secret parts wipe themselves when replaced or released.
-struct LastKeyPair {
-    mat_poly_R record;
-    std::unique_ptr<core::PublicKey> prepared;
-    std::unique_ptr<core::SecretKey> secret;
+// The key pair of the most recent sig_keygen, prepared for signing, with the
+// byte encoding of its secret key so that signing with that key skips decoding
+// and preparing it again. Immutable once made; a signer holds its own
+// reference, so sig_forget or a new sig_keygen never pulls it from under a
+// signature in progress. Wiped, public matrix included, when the last
+// reference goes.
+struct CachedPair {
+    core::PublicKey pub;
+    core::SecretKey sec;
     SecretBuffer<unsigned char> secret_bytes;
 
-    void forget_secret() noexcept {
-        secret_bytes.reset();
-        secret.reset();
+    CachedPair() = default;
+    CachedPair(const CachedPair&) = delete;
+    CachedPair& operator=(const CachedPair&) = delete;
+    ~CachedPair() {
+        secure_zero(pub.a.data(), pub.a.size() * sizeof(std::int64_t));
+        secure_zero(pub.a_ntt.data(), pub.a_ntt.size() * sizeof(std::int32_t));
     }
 };
+
+// The byte interface's process-wide state, guarded by `mutex`: the selected
+// level (the process-wide parameters), the cached key pair and the record
+// `_a` refers to. Held only for short sections, never while drawing.
+struct ByteState {
+    std::mutex mutex;
+    mat_poly_R record;                         // the public row `_a` points at after sig_keygen
+    std::shared_ptr<const CachedPair> cached;  // null before the first sig_keygen and after sig_forget
+};
+
+ByteState& byte_state() {
+    static ByteState state;
+    return state;
+}
 
 // Arrays of the byte calls, kept per thread so that signing and verifying
 // do not allocate: signatures and public keys, nothing secret.
@@ -44,11 +63,6 @@ ByteBuffers& byte_buffers() {
     return b;
 }
 
-LastKeyPair& last_key_pair() {
-    static LastKeyPair state;
-    return state;
-}
-
 // No C++ exception may cross the C boundary: an allocation failure or any other
 // internal error becomes the function's failure result instead.
 template <typename Fn>
@@ -60,48 +74,74 @@ std::int32_t guarded(std::int32_t on_error, Fn&& fn) noexcept {
     }
 }
 
+const ParamSet* selected_level() {
+    ByteState& st = byte_state();
+    const std::lock_guard<std::mutex> lock(st.mutex);
+    return current_param_set();
+}
+
+// Drops the cached pair and the record; with the lock held.
+void forget_locked(ByteState& st) noexcept {
+    st.cached.reset();
+    if (_a == &st.record) _a = nullptr;
+    st.record = mat_poly_R{};
+}
+
 std::int32_t keygen_bytes(unsigned char* pk, unsigned char* sk) {
-    const ParamSet* p = current_param_set();
-    if (p == nullptr || pk == nullptr || sk == nullptr) return -1;
-    // The kept trapdoor is about to be replaced: release it first, so that two
-    // prepared trapdoors never coexist.
-    LastKeyPair& last = last_key_pair();
-    last.forget_secret();
-    core::PublicKey pub;
-    core::SecretKey sec;
+    if (pk == nullptr || sk == nullptr) return -1;
+    ByteState& st = byte_state();
+    const ParamSet* p = nullptr;
+    {
+        // The kept trapdoor is about to be replaced: release it first, so that
+        // two prepared trapdoors never coexist.
+        const std::lock_guard<std::mutex> lock(st.mutex);
+        p = current_param_set();
+        if (p == nullptr) return -1;
+        forget_locked(st);
+    }
+    auto pair = std::make_shared<CachedPair>();
     {
         DrawLock lock;
-        core::keygen(*p, pub, sec);
+        core::keygen(*p, pair->pub, pair->sec);
     }
-    core::encode_key_pair(*p, pub, sec, pk, sk);
+    core::encode_key_pair(*p, pair->pub, pair->sec, pk, sk);
+    pair->secret_bytes = SecretBuffer<unsigned char>(p->secret_key_bytes());
+    std::memcpy(pair->secret_bytes.data(), sk, pair->secret_bytes.size());
+    mat_poly_R record = make_row(pair->pub.a.data(), p->k + 2, p->n);
 
-    last.record = make_row(pub.a.data(), p->k + 2, p->n);
-    last.prepared = std::make_unique<core::PublicKey>(std::move(pub));
-    last.secret_bytes = SecretBuffer<unsigned char>(p->secret_key_bytes());
-    std::memcpy(last.secret_bytes.data(), sk, last.secret_bytes.size());
-    last.secret = std::make_unique<core::SecretKey>(std::move(sec));
-    _a = &last.record;
+    const std::lock_guard<std::mutex> lock(st.mutex);
+    st.record = std::move(record);
+    st.cached = std::move(pair);
+    _a = &st.record;
     return 0;
 }
 
 std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::uint64_t mlen, unsigned char* sig,
                         std::uint64_t* siglen) {
-    const ParamSet* p = current_param_set();
-    if (p == nullptr || sk == nullptr || sig == nullptr || siglen == nullptr || (m == nullptr && mlen != 0)) return -1;
-    const std::size_t sig_bytes = p->signature_bytes();
-    LastKeyPair& last = last_key_pair();
-    // Without a key pair from this process there is no public matrix to sign
-    // with; one of another level cannot be used either.
-    // The public matrix is the one `_a` refers to: normally that of the last
-    // sig_keygen (already prepared); a caller may point `_a` at another row.
-    const core::PublicKey* pub = nullptr;
+    if (sk == nullptr || sig == nullptr || siglen == nullptr || (m == nullptr && mlen != 0)) return -1;
+    ByteState& st = byte_state();
+    const ParamSet* p = nullptr;
+    std::shared_ptr<const CachedPair> cached;
     core::PublicKey other;
-    if (_a != nullptr && _a == &last.record && last.prepared && last.prepared->params == p) {
-        pub = last.prepared.get();
-    } else if (_a != nullptr && is_row(*_a, p->k + 2, p->n)) {
-        other = core::make_public_key(*p, flatten_row(*_a));
-        pub = &other;
-    } else {
+    const core::PublicKey* pub = nullptr;
+    {
+        const std::lock_guard<std::mutex> lock(st.mutex);
+        p = current_param_set();
+        if (p == nullptr) return -1;
+        cached = st.cached;
+        // Without a key pair from this process there is no public matrix to sign
+        // with; one of another level cannot be used either. The public matrix
+        // is the one `_a` refers to: normally that of the last sig_keygen
+        // (already prepared); a caller may point `_a` at another row.
+        if (_a != nullptr && _a == &st.record && cached && cached->pub.params == p) {
+            pub = &cached->pub;
+        } else if (_a != nullptr && _a != &st.record && is_row(*_a, p->k + 2, p->n)) {
+            other = core::make_public_key(*p, flatten_row(*_a));
+            pub = &other;
+        }
+    }
+    const std::size_t sig_bytes = p->signature_bytes();
+    if (pub == nullptr) {
         std::memset(sig, 0, sig_bytes);
         return -1;
     }
@@ -109,9 +149,9 @@ std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::ui
     // is decoded and prepared here (and then fails the check below).
     const core::SecretKey* sec = nullptr;
     core::SecretKey other_secret;
-    if (last.secret && last.secret->params == p && last.secret_bytes.size() == p->secret_key_bytes() &&
-        equal_bytes_ct(sk, last.secret_bytes.data(), last.secret_bytes.size())) {
-        sec = last.secret.get();
+    if (cached && cached->sec.params == p && cached->secret_bytes.size() == p->secret_key_bytes() &&
+        equal_bytes_ct(sk, cached->secret_bytes.data(), cached->secret_bytes.size())) {
+        sec = &cached->sec;
     } else {
         try {
             other_secret = core::decode_secret_key(*p, sk);
@@ -142,7 +182,7 @@ std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::ui
 
 std::int32_t verf_bytes(const unsigned char* pk, const unsigned char* sig, std::uint64_t siglen, const unsigned char* m,
                         std::uint64_t mlen) {
-    const ParamSet* p = current_param_set();
+    const ParamSet* p = selected_level();
     if (p == nullptr || pk == nullptr || sig == nullptr || (m == nullptr && mlen != 0)) return 0;
     // Any other length is not a signature of this level; nothing past siglen is read.
     if (siglen != p->signature_bytes()) return 0;
@@ -154,7 +194,7 @@ std::int32_t verf_bytes(const unsigned char* pk, const unsigned char* sig, std::
 }
 
 std::uint64_t size_at_selected_level(std::size_t (ParamSet::*bytes)() const) {
-    const ParamSet* p = current_param_set();
+    const ParamSet* p = selected_level();
     return p ? (p->*bytes)() : 0;
 }
 
@@ -162,7 +202,16 @@ std::uint64_t size_at_selected_level(std::size_t (ParamSet::*bytes)() const) {
 }  // namespace ringtrap
 
 int32_t sig_select_level(int32_t level) {
-    return ringtrap::guarded(-1, [&] { return ringtrap::parameter_init(level) ? 0 : -1; });
+    return ringtrap::guarded(-1, [&] {
+        const std::lock_guard<std::mutex> lock(ringtrap::byte_state().mutex);
+        return ringtrap::parameter_init(level) ? 0 : -1;
+    });
+}
+
+void sig_forget(void) {
+    ringtrap::ByteState& st = ringtrap::byte_state();
+    const std::lock_guard<std::mutex> lock(st.mutex);
+    ringtrap::forget_locked(st);
 }
 
 int32_t sig_keygen(unsigned char* pk, unsigned char* sk) {
@@ -174,7 +223,12 @@ int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen,
     const int32_t rc = ringtrap::guarded(-3, [&] { return ringtrap::sign_bytes(sk, m, mlen, sig, siglen); });
     if (rc == -3 && sig != nullptr) {
         // Leave no partial signature behind.
-        if (const ringtrap::ParamSet* p = ringtrap::current_param_set()) std::memset(sig, 0, p->signature_bytes());
+        const ringtrap::ParamSet* p = nullptr;
+        static_cast<void>(ringtrap::guarded(0, [&] {
+            p = ringtrap::selected_level();
+            return 0;
+        }));
+        if (p != nullptr) std::memset(sig, 0, p->signature_bytes());
     }
     return rc;
 }
