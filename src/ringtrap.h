@@ -24,10 +24,17 @@
 #include <string>
 #include <vector>
 
+// The documented interface is what the shared library exports.
+#if defined(__GNUC__) || defined(__clang__)
+#define RINGTRAP_API __attribute__((visibility("default")))
+#else
+#define RINGTRAP_API
+#endif
+
 namespace ringtrap {
 
 // The library version, "MAJOR.MINOR.PATCH".
-const char* version() noexcept;
+RINGTRAP_API const char* version() noexcept;
 
 enum class Level : int { L128 = 128, L256 = 256 };
 
@@ -38,16 +45,16 @@ struct Sizes {
 };
 
 // Byte sizes of the three objects at a level (all 0 for a value that is not a level).
-Sizes sizes(Level level) noexcept;
+RINGTRAP_API Sizes sizes(Level level) noexcept;
 
 // The level whose object of that kind has this size, if any. Public keys and
 // signatures of one level have the same size; secret keys differ.
-[[nodiscard]] std::optional<Level> level_of_public_key_size(std::size_t size) noexcept;
-[[nodiscard]] std::optional<Level> level_of_secret_key_size(std::size_t size) noexcept;
-[[nodiscard]] std::optional<Level> level_of_signature_size(std::size_t size) noexcept;
+[[nodiscard]] RINGTRAP_API std::optional<Level> level_of_public_key_size(std::size_t size) noexcept;
+[[nodiscard]] RINGTRAP_API std::optional<Level> level_of_secret_key_size(std::size_t size) noexcept;
+[[nodiscard]] RINGTRAP_API std::optional<Level> level_of_signature_size(std::size_t size) noexcept;
 
 // Level from an integer (128 or 256).
-[[nodiscard]] std::optional<Level> level_from_int(int level) noexcept;
+[[nodiscard]] RINGTRAP_API std::optional<Level> level_from_int(int level) noexcept;
 
 enum class Errc {
     bad_level,             // a level other than 128 or 256
@@ -62,7 +69,7 @@ enum class Errc {
     malformed_secret_key,  // not a secret key key generation can produce (coefficients out of range or non-canonical)
 };
 
-class Error : public std::runtime_error {
+class RINGTRAP_API Error : public std::runtime_error {
 public:
     Error(Errc code, const std::string& message) : std::runtime_error(message), code_(code) {}
     Errc code() const noexcept { return code_; }
@@ -74,8 +81,8 @@ private:
 namespace detail {
 // Memory of SecretBytes, from the library's secret-memory module: zeroed when
 // allocated and wiped before it is released.
-void* allocate_secret(std::size_t bytes);
-void release_secret(void* p, std::size_t bytes) noexcept;
+RINGTRAP_API void* allocate_secret(std::size_t bytes);
+RINGTRAP_API void release_secret(void* p, std::size_t bytes) noexcept;
 
 template <typename T>
 struct SecretAllocator {
@@ -102,22 +109,22 @@ struct KeyPair {
 
 // A fresh key pair, from the draw source (operating-system entropy unless
 // deterministic draws were turned on below).
-KeyPair generate_keypair(Level level = Level::L128);
+RINGTRAP_API KeyPair generate_keypair(Level level = Level::L128);
 
 // Known-answer runs only, NEVER for real keys: makes every later draw of the
 // process come from one deterministic stream computed from `seed`, so that
 // the same calls give the same keys and signatures, byte for byte. Keys made
 // this way are known to anyone who knows the seed. Stays in force until
 // use_os_entropy().
-void use_deterministic_draws_for_known_answers(std::uint64_t seed);
+RINGTRAP_API void use_deterministic_draws_for_known_answers(std::uint64_t seed);
 // Back to the default: draws from per-thread streams keyed with fresh
 // operating-system entropy (also removes any test source installed below the
 // public interface).
-void use_os_entropy();
+RINGTRAP_API void use_os_entropy();
 // true while draws are deterministic (after the call above, or with a test
 // source installed); false in a fresh process and after use_os_entropy().
 // Asking changes nothing.
-[[nodiscard]] bool draws_are_deterministic() noexcept;
+[[nodiscard]] RINGTRAP_API bool draws_are_deterministic() noexcept;
 
 namespace detail {
 struct PreparedPublicKey;
@@ -126,7 +133,7 @@ struct PreparedSecretKey;
 
 // A public key decoded and prepared for fast verification. Cheap to copy
 // (shares the prepared data); immutable, so safe to use from many threads.
-class VerifyingKey {
+class RINGTRAP_API VerifyingKey {
 public:
     // Throws Error (bad_public_key_size, malformed_public_key).
     static VerifyingKey from_bytes(std::span<const std::uint8_t> public_key);
@@ -149,7 +156,7 @@ private:
 
 // A secret key with its public key, checked to belong together and prepared
 // for fast signing. The prepared data is wiped when the last copy goes.
-class SigningKey {
+class RINGTRAP_API SigningKey {
 public:
     // Throws Error (bad_secret_key_size, bad_public_key_size, level_mismatch,
     // malformed_public_key, malformed_secret_key, key_mismatch).
@@ -169,9 +176,11 @@ private:
 };
 
 // One-shot forms of the above.
-Bytes sign(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key,
-           std::span<const std::uint8_t> message);
-[[nodiscard]] bool verify(std::span<const std::uint8_t> public_key, std::span<const std::uint8_t> signature,
-            std::span<const std::uint8_t> message);
+RINGTRAP_API Bytes sign(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key,
+                        std::span<const std::uint8_t> message);
+[[nodiscard]] RINGTRAP_API bool verify(std::span<const std::uint8_t> public_key, std::span<const std::uint8_t> signature,
+                                     std::span<const std::uint8_t> message);
 
 }  // namespace ringtrap
+
+#undef RINGTRAP_API

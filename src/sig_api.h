@@ -30,8 +30,10 @@
 
 #if defined(__GNUC__) || defined(__clang__)
 #define RINGTRAP_NODISCARD __attribute__((warn_unused_result))
+#define RINGTRAP_C_API __attribute__((visibility("default")))
 #else
 #define RINGTRAP_NODISCARD
+#define RINGTRAP_C_API
 #endif
 
 #ifdef __cplusplus
@@ -40,17 +42,17 @@ extern "C" {
 
 /* Selects the parameter level (128 or 256). Returns 0, or -1 for any other
  * level (nothing changes then). */
-RINGTRAP_NODISCARD int32_t sig_select_level(int32_t level);
+RINGTRAP_C_API RINGTRAP_NODISCARD int32_t sig_select_level(int32_t level);
 
 /* Sizes in bytes at the selected level; 0 when no level is selected. */
-uint64_t sig_public_key_bytes(void);
-uint64_t sig_secret_key_bytes(void);
-uint64_t sig_signature_bytes(void);
+RINGTRAP_C_API uint64_t sig_public_key_bytes(void);
+RINGTRAP_C_API uint64_t sig_secret_key_bytes(void);
+RINGTRAP_C_API uint64_t sig_signature_bytes(void);
 
 /* Generates a key pair into pk and sk. Returns 0, or -1 when no level is
  * selected (nothing is written then). The key pair is also kept, prepared, for
  * sig_sign, replacing (and wiping) the one kept before. */
-RINGTRAP_NODISCARD int32_t sig_keygen(unsigned char* pk, unsigned char* sk);
+RINGTRAP_C_API RINGTRAP_NODISCARD int32_t sig_keygen(unsigned char* pk, unsigned char* sk);
 
 /* Signs m (mlen bytes) with sk, which must be the secret key of the most recent
  * sig_keygen in this process. Writes the signature to sig and its length to
@@ -62,8 +64,8 @@ RINGTRAP_NODISCARD int32_t sig_keygen(unsigned char* pk, unsigned char* sk);
  *   -2  sk does not belong to that key pair, or the fresh signature did not
  *       verify (the signature area is zeroed);
  *   -3  an internal error such as exhausted memory (the signature area is zeroed). */
-RINGTRAP_NODISCARD int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen, unsigned char* sig,
-                                    uint64_t* siglen);
+RINGTRAP_C_API RINGTRAP_NODISCARD int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen,
+                                                   unsigned char* sig, uint64_t* siglen);
 
 /* 1 when sig (siglen bytes) is a valid signature of m under pk, 0 otherwise.
  * Reads at most siglen bytes of sig: any length other than
@@ -71,18 +73,19 @@ RINGTRAP_NODISCARD int32_t sig_sign(const unsigned char* sk, const unsigned char
  * key, no selected level, and any coefficient not in the signer's encoding
  * (the centred representative, no negative zero): a signature has exactly one
  * valid byte form. */
-RINGTRAP_NODISCARD int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t siglen,
-                                    const unsigned char* m, uint64_t mlen);
+RINGTRAP_C_API RINGTRAP_NODISCARD int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t siglen,
+                                                   const unsigned char* m, uint64_t mlen);
 
 /* Wipes and drops the kept key pair (prepared secret key and public matrix).
  * Afterwards sig_sign fails (-1) until the next sig_keygen; signatures made
  * before still verify. Call it when done signing. */
-void sig_forget(void);
+RINGTRAP_C_API void sig_forget(void);
 
 #ifdef __cplusplus
 }
 #endif
 
 #undef RINGTRAP_NODISCARD
+#undef RINGTRAP_C_API
 
 #endif /* RINGTRAP_SIG_API_H */
