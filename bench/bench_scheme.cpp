@@ -59,6 +59,20 @@ void BM_api_sign_prepared(benchmark::State& state) {
 }
 BENCHMARK(BM_api_sign_prepared)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
 
+// Signing on one and on two threads with the same prepared key: with draws
+// from the operating system each thread has its own stream, so the signature
+// rate should scale with the threads (items_per_second is the total rate).
+void BM_api_sign_threads(benchmark::State& state) {
+    static const ringtrap::SigningKey sk = [] {
+        const ringtrap::KeyPair kp = ringtrap::generate_keypair(ringtrap::Level::L128);
+        return ringtrap::SigningKey::from_bytes(kp.secret_key, kp.public_key);
+    }();
+    std::vector<std::uint8_t> msg(100, 0x5A);
+    for (auto _ : state) benchmark::DoNotOptimize(sk.sign(msg));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_api_sign_threads)->Threads(1)->Threads(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
 void BM_api_verify_prepared(benchmark::State& state) {
     const auto level = static_cast<ringtrap::Level>(state.range(0));
     const ringtrap::KeyPair kp = ringtrap::generate_keypair(level);

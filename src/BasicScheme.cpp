@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "RandomGenerator.h"
 #include "fft.h"
 #include "scheme_core.h"
 #include "util.h"
@@ -57,7 +58,10 @@ void KeyGen(mat_poly_R* A, mat_poly_R* T0, mat_poly_R* T1) {
     const ParamSet& p = require_param_set();
     core::PublicKey pk;
     core::SecretKey sk;
-    core::keygen(p, pk, sk);
+    {
+        const DrawLock lock;
+        core::keygen(p, pk, sk);
+    }
     *A = make_row(pk.a.data(), p.k + 2, p.n);
     *T0 = make_row(sk.t0.data(), p.k, p.n);
     *T1 = make_row(sk.t1.data(), p.k, p.n);
@@ -74,7 +78,10 @@ mat_poly_R Sign(const mat_poly_R& A, const mat_poly_R& T0, const mat_poly_R& T1,
     flatten_row(T1, t1.data());
     const core::SecretKey sk = core::make_secret_key(p, std::move(t0), std::move(t1));
     std::vector<std::int64_t> x(static_cast<std::size_t>((p.k + 2) * p.n));
-    core::sign(pk, sk, message, length, x.data());
+    {
+        const DrawLock lock;
+        core::sign(pk, sk, message, length, x.data());
+    }
     return make_row(x.data(), p.k + 2, p.n);
 }
 

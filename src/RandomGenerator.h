@@ -5,20 +5,31 @@
 // integer in [0, 32767]. Above it everything is deterministic, so a fixed seed
 // (or a scripted source) reproduces a run exactly.
 //
-// The default source is ChaCha20 (nonce 0, block counter from 0) keyed with 32
-// bytes of operating-system entropy on first use, or with a caller's key after
-// seed_draws. Draw mapping, fixed because known-answer files depend on it:
-// draw i is keystream bytes 2i and 2i+1 read as a little-endian 16-bit value
-// with its top bit cleared, i.e. (b[2i] | b[2i+1] << 8) & 0x7fff.
+// Two kinds of source:
+// - Operating-system entropy (the default): every thread has a ChaCha20 stream
+//   of its own, keyed with 32 bytes from the operating system on first use,
+//   so threads never wait for each other's draws. Fast key erasure: each refill
+//   generates the next key together with the output and overwrites the old key
+//   at once, so no key that produced past output stays in memory.
+// - Shared (deterministic) sources, for known-answer runs and tests only: a
+//   ChaCha20 stream keyed by seed_draws (nonce 0, block counter from 0, the
+//   key kept for the whole run), or a caller's function (set_draw_source). All
+//   threads share the one stream under DrawLock.
+// Draw mapping, fixed because known-answer files depend on it: draw i is
+// keystream bytes 2i and 2i+1 read as a little-endian 16-bit value with its
+// top bit cleared, i.e. (b[2i] | b[2i+1] << 8) & 0x7fff. Drawn keystream is
+// wiped from the buffer when the operation (the outermost DrawLock) ends, or
+// at once by draw_bytes.
 //
-// The draw source is process-wide and not synchronised by itself. Code that may
-// run on several threads holds `DrawLock` for the whole operation, so that each
-// operation takes its draws as one uninterrupted run of the stream.
+// Every drawing function here (and the record-level KeyGen, Sign and samplers)
+// holds DrawLock for its whole run, so that with a shared source each
+// operation takes its draws as one uninterrupted run of the stream. draw()
+// itself takes no lock: callers of it hold a DrawLock. A change of source is
+// seen by another thread at its next DrawLock.
 //
-// A process that forks while the source is keyed from OS entropy gives the
-// child a fresh OS key (the child never repeats the parent's draws). A source
-// seeded with seed_draws is inherited as it is, so the child continues the
-// same deterministic stream.
+// A forked child never continues its parent's operating-system stream: it
+// keys a fresh one. A seeded source is inherited as it is, so the child
+// continues the same deterministic stream.
 #pragma once
 
 #include <array>
@@ -28,7 +39,6 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <mutex>
 
 #include "common.h"
 #include "gaussian_tables.h"
@@ -38,18 +48,24 @@ namespace ringtrap {
 
 namespace detail {
 
-// Keystream buffer of the default source: 16 ChaCha20 blocks, refilled in one
-// batch. The fast path of draw() reads it while cursor < limit; installing a
-// custom source sets limit to 0, so a single branch covers both cases.
+// Bytes per keystream refill: 16 ChaCha20 blocks.
 inline constexpr std::size_t kDrawBufferBytes = 16 * 64;
 
+// The buffer a thread draws from: bytes[cursor .. limit) is unread keystream.
+// It is either the thread's own stream, the shared stream (a custom source
+// sets its limit to 0, so every draw takes the slow path), or an empty buffer
+// before the first draw. The fast path of draw() reads it while cursor < limit.
 struct DrawBuffer {
-    std::size_t cursor = kDrawBufferBytes;  // next unread byte (always even)
-    std::size_t limit = kDrawBufferBytes;   // kDrawBufferBytes, or 0 with a custom source
-    SecretBuffer<std::uint8_t> bytes;       // kDrawBufferBytes of keystream from the first refill on
+    std::size_t cursor = 0;       // next unread byte (always even)
+    std::size_t limit = 0;
+    std::uint8_t* bytes = nullptr;
+    std::size_t wiped = 0;        // bytes[wiped .. cursor) are drawn but not yet wiped
 };
 
-extern DrawBuffer g_draw_buffer;
+extern thread_local constinit DrawBuffer* t_draw_view;
+extern thread_local constinit int t_draw_lock_depth;
+
+inline DrawBuffer& draw_buffer() noexcept { return *t_draw_view; }
 
 // Refills the buffer (keying the source first if needed) or asks the custom
 // source, then returns the next draw.
@@ -61,7 +77,7 @@ int draw_slow();
 // ringtrap::Error (entropy_unavailable) when the source has to be keyed from OS
 // entropy and the operating system cannot supply it.
 inline int draw() {
-    detail::DrawBuffer& b = detail::g_draw_buffer;
+    detail::DrawBuffer& b = detail::draw_buffer();
     if (b.cursor < b.limit) [[likely]] {
         const int v = b.bytes[b.cursor] | b.bytes[b.cursor + 1] << 8;
         b.cursor += 2;
@@ -78,10 +94,10 @@ namespace detail {
 // draw is not zero, both come from one 32-bit load.
 inline void draw_gaussian_pair(int& r1, int& r2) {
     if constexpr (std::endian::native == std::endian::little) {
-        DrawBuffer& b = g_draw_buffer;
+        DrawBuffer& b = draw_buffer();
         if (b.cursor + 4 <= b.limit) [[likely]] {
             std::uint32_t w;
-            std::memcpy(&w, b.bytes.data() + b.cursor, sizeof w);
+            std::memcpy(&w, b.bytes + b.cursor, sizeof w);
             r2 = static_cast<int>((w >> 16) & 0x7fff);
             if (r2 != 0) [[likely]] {
                 r1 = static_cast<int>(w & 0x7fff);
@@ -161,32 +177,53 @@ inline double gaussian_from(double cos_theta, double radius, double c, double si
 // wiped from the buffer.
 void draw_bytes(std::uint8_t* out, std::size_t len);
 
-// Makes the default (ChaCha20) source deterministic. The key is the seed as 8
-// little-endian bytes followed by 24 zero bytes; nonce zero, block counter 0;
-// buffered keystream is discarded. A custom source, if installed, stays
-// installed (the seed applies once the default source is restored).
+// Makes the draw source deterministic, for known-answer runs and tests only
+// (never for real keys): a shared ChaCha20 stream whose key is the seed as 8
+// little-endian bytes followed by 24 zero bytes; nonce zero, block counter 0.
+// The key is kept for the whole run (no key erasure), so that the stream is
+// exactly the keystream. A custom source, if installed, stays installed (the
+// seed applies once it is removed). The public form is
+// use_deterministic_draws_for_known_answers in ringtrap.h.
 void seed_draws(std::uint64_t seed);
 // The same with a full 32-byte key.
 void seed_draws(const std::array<std::uint8_t, 32>& key);
-// Back to a fresh key from operating-system entropy (taken at the next draw).
+// Back to per-thread streams keyed from operating-system entropy (fresh keys
+// at the next draw of each thread). A custom source stays installed.
 void seed_draws_from_os();
 // Installs a caller-provided source of values in [0, 32767] (values outside
-// that range are reduced to their low 15 bits). An empty function restores the
-// default source, which continues where it was. A source must not return 0
-// for ever: generate_Gaussian skips zero second draws.
+// that range are reduced to their low 15 bits), shared by all threads under
+// DrawLock. An empty function removes it: the seeded stream continues where it
+// was, or each thread goes back to operating-system entropy. A source must
+// not return 0 for ever: generate_Gaussian skips zero second draws.
 void set_draw_source(std::function<int()> source);
 
-// Serialises whole operations on the shared draw source across threads. The
-// mutex is recursive, so nested operations may take it again.
+// One whole operation on the draw source. With a shared (seeded or custom)
+// source it holds the process-wide draw mutex, so that the operation takes its
+// draws as one unbroken run; with operating-system entropy each thread draws
+// from its own stream and nothing is locked. Nested locks on one thread are
+// free. Taking it also makes the thread follow a change of source made by
+// another thread; releasing the outermost one wipes the keystream the
+// operation drew.
 class DrawLock {
 public:
-    DrawLock();
-    ~DrawLock();
+    DrawLock() {
+        if (detail::t_draw_lock_depth > 0)
+            ++detail::t_draw_lock_depth;
+        else
+            acquire();
+    }
+    ~DrawLock() {
+        if (detail::t_draw_lock_depth > 1)
+            --detail::t_draw_lock_depth;
+        else
+            release();
+    }
     DrawLock(const DrawLock&) = delete;
     DrawLock& operator=(const DrawLock&) = delete;
 
 private:
-    std::unique_lock<std::recursive_mutex> lock_;
+    static void acquire();
+    static void release() noexcept;
 };
 
 // Nearly uniform integer in [-floor(a/2), a - 1 - floor(a/2)] for a >= 1: two

@@ -130,6 +130,7 @@ bool Sample_G(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma, s
 
 void Sample_G(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma) {
     // Inputs it cannot serve leave k zeros, as documented; nothing to report.
+    const DrawLock lock;
     static_cast<void>(Sample_G(out, q, u, sigma, k));
 }
 

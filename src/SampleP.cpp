@@ -165,6 +165,7 @@ poly_R Sample_FZ(poly_K f, poly_K c) {
     const std::int64_t L = f.coeffs != nullptr && f.len > 0 ? f.len : 0;
     poly_R out = create_poly_R(L);
     if (L == 0) return out;
+    const DrawLock lock;
 
     // Missing centre coefficients read as 0.0, like the zero upper halves of
     // the split polynomials.
@@ -195,6 +196,7 @@ mat_poly_R Sample_2Z(poly_K a, poly_K b, poly_K d, mat_poly_K c) {
         c0 = c.entries[0];
         if (count >= 2) c1 = c.entries[1];
     }
+    const DrawLock lock;  // both halves as one run of draws
     const poly_R q1 = Sample_FZ(d, c1);
     const poly_R q0 = Sample_FZ(a, c0);
     mat_poly_R out = create_mat_poly_R(0, 1, 2);
@@ -305,6 +307,7 @@ bool sample_perturbation(const PerturbationKey& key, std::int64_t* p_out, std::i
 
 mat_poly_R Sample_P(std::int64_t n_, std::int64_t q, double s_, double r_, const mat_poly_R& T0, const mat_poly_R& T1) {
     static_cast<void>(q);  // the products use the global modulus, which callers pass as q
+    const DrawLock lock;
     const std::int64_t gadget_len = k;
     const NttTables* t = current_ntt_tables();
     if (t == nullptr || gadget_len < 1 || n_ != t->n || !is_row(T0, gadget_len, n_) || !is_row(T1, gadget_len, n_))

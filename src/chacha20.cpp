@@ -95,6 +95,7 @@ void lanes_portable(const Key& key, std::uint64_t counter, std::uint64_t nonce, 
         store_le32(o + 60, x[15][l] + init[15]);
     }
     secure_zero(x, sizeof x);
+    secure_zero(init, sizeof init);  // holds the key
 }
 
 #if RINGTRAP_CHACHA20_X86

@@ -14,6 +14,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <variant>
 
 #include "ringtrap.h"
@@ -40,12 +42,29 @@ std::string level_text(Level level) { return std::string("level ") + level_name(
     throw ToolError(what + ": " + action + ": " + std::strerror(err));
 }
 
+// One line on standard error; control characters (say, in a file name) would
+// break the line, so they are shown as '?'.
+void report_error(std::string message) {
+    for (char& c : message)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    std::fprintf(stderr, "ringtrap: %s\n", message.c_str());
+}
+
+// Signing still works: the warning is for the owner, who may not know.
+void warn_readable_secret_key(const std::string& path, mode_t mode) {
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
+    report_error("warning: " + shown(path) + ": secret key is readable by group or others (mode " + octal +
+                 "); chmod 600 it");
+}
+
 // ---- Reading ---------------------------------------------------------------
 
 // Reads a whole input ("-" is standard input), but never more than limit + 1
 // bytes, so that an oversized file is recognised without loading all of it.
+// *mode receives the permission bits of a regular file (else 0).
 template <class Buffer>
-Buffer read_input(const std::string& path, std::size_t limit) {
+Buffer read_input(const std::string& path, std::size_t limit, mode_t* mode = nullptr) {
     int fd = STDIN_FILENO;
     if (path != "-") {
         do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -62,7 +81,9 @@ Buffer read_input(const std::string& path, std::size_t limit) {
     const std::size_t cap = limit == SIZE_MAX ? limit : limit + 1;
     Buffer bytes;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (mode != nullptr) *mode = regular ? (st.st_mode & 07777) : 0;
+    if (regular && st.st_size > 0)
         bytes.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, cap));
 
     std::size_t used = 0;
@@ -81,8 +102,8 @@ Buffer read_input(const std::string& path, std::size_t limit) {
 }
 
 template <class Buffer>
-Buffer read_object(const std::string& path) {
-    return read_input<Buffer>(path, largest_object_size());
+Buffer read_object(const std::string& path, mode_t* mode = nullptr) {
+    return read_input<Buffer>(path, largest_object_size(), mode);
 }
 
 Bytes read_message(const std::string& path) { return read_input<Bytes>(path, SIZE_MAX); }
@@ -129,11 +150,30 @@ bool exists_lstat(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// True when both paths exist and are the same file (also through links).
-bool same_existing_file(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+// The directory that holds the entry `path` names, and the entry's name.
+std::pair<std::string, std::string> split_entry(const std::string& path) {
+    const std::filesystem::path p(path);
+    return {p.has_parent_path() ? p.parent_path().string() : ".", p.filename().string()};
+}
+
+// True when two names are one directory entry, however they are spelt: the
+// same name in the same directory (compared by device and inode).
+bool same_entry(const std::string& a, const std::string& b) {
+    const auto [dir_a, name_a] = split_entry(a);
+    const auto [dir_b, name_b] = split_entry(b);
+    struct stat da {}, db {};
+    return name_a == name_b && ::stat(dir_a.c_str(), &da) == 0 && ::stat(dir_b.c_str(), &db) == 0 &&
+           da.st_dev == db.st_dev && da.st_ino == db.st_ino;
+}
+
+// True when writing the output `out` would replace the file `in`: the same
+// entry, or a name for the same file (device and inode; a symbolic link at
+// `out` is replaced itself, so it is not followed).
+bool output_replaces(const std::string& out, const std::string& in) {
+    if (same_entry(out, in)) return true;
+    struct stat so {}, si {};
+    return ::lstat(out.c_str(), &so) == 0 && S_ISREG(so.st_mode) && ::stat(in.c_str(), &si) == 0 &&
+           so.st_dev == si.st_dev && so.st_ino == si.st_ino;
 }
 
 void write_all(int fd, std::span<const std::uint8_t> bytes, const std::string& what) {
@@ -158,35 +198,26 @@ void sync_directory(const std::string& dir) {
 
 // A file written in full to a temporary file beside its target, flushed to
 // disk and only then renamed into place, so the target is never seen
-// half-written. The temporary file is removed if anything fails before the
-// commit. Targets that exist and are not regular files (a device such as
-// /dev/null, a named pipe) are written directly, as they cannot be replaced.
+// half-written. The temporary file is created afresh (O_EXCL | O_NOFOLLOW) in
+// the directory of the name given, and the rename replaces that name: a
+// symbolic link there is replaced itself, its target never written. Anything
+// but a regular file or a link is refused. The temporary file is removed if
+// anything fails before the commit.
 class OutputFile {
 public:
     OutputFile(const std::string& target, mode_t mode) : shown_(target), target_(target) {
-        namespace fs = std::filesystem;
         struct stat st {};
-        if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            // Write where the link points, keeping the link.
-            std::error_code ec;
-            const fs::path resolved = fs::canonical(target, ec);
-            if (!ec) target_ = resolved.string();
-        }
-        if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
             if (S_ISDIR(st.st_mode)) throw ToolError(shown_ + ": is a directory");
-            fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-            if (fd_ < 0) fail_errno(shown_, "cannot open for writing", errno);
-            direct_ = true;
-            return;
+            throw ToolError(shown_ + ": is not a regular file; refusing to replace it");
         }
-
-        const fs::path path(target_);
-        dir_ = path.has_parent_path() ? path.parent_path().string() : ".";
-        const std::string base = path.filename().string().substr(0, 100);
+        std::string base;
+        std::tie(dir_, base) = split_entry(target);
+        base = base.substr(0, 100);
         static unsigned counter = 0;
         for (int attempt = 0; attempt < 1000; ++attempt) {
             temp_ = dir_ + "/." + base + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
-            fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
             if (fd_ >= 0 || errno != EEXIST) break;
         }
         if (fd_ < 0) {
@@ -206,7 +237,6 @@ public:
     // Writes the whole content and flushes it to disk.
     void write(std::span<const std::uint8_t> bytes) {
         write_all(fd_, bytes, shown_);
-        if (direct_) return;
         if (::fsync(fd_) != 0) fail_errno(shown_, "write failed", errno);
         const int fd = fd_;
         fd_ = -1;
@@ -216,10 +246,6 @@ public:
     // Moves the file into place. Without `replace`, an existing target (say,
     // one created since we looked) is an error rather than overwritten.
     void commit(bool replace) {
-        if (direct_) {
-            committed_ = true;
-            return;
-        }
         if (!replace) {
             if (::link(temp_.c_str(), target_.c_str()) == 0) {
                 ::unlink(temp_.c_str());
@@ -241,16 +267,15 @@ public:
     // Takes back a committed file that did not exist before (used when its
     // partner could not be written).
     void withdraw() noexcept {
-        if (committed_ && !direct_) ::unlink(target_.c_str());
+        if (committed_) ::unlink(target_.c_str());
     }
 
 private:
     std::string shown_;   // the path as the user gave it, for messages
-    std::string target_;  // where the file goes (the link target for a symbolic link)
+    std::string target_;  // the name that is replaced
     std::string dir_;
     std::string temp_;
     int fd_ = -1;
-    bool direct_ = false;
     bool committed_ = false;
 };
 
@@ -264,7 +289,10 @@ void print_stdout(const std::string& text) {
 // ---- Commands --------------------------------------------------------------
 
 int do_keygen(const Command& cmd) {
-    if (same_existing_file(cmd.public_key, cmd.secret_key))
+    // Keys from a known seed are known to everyone who has the seed.
+    if (draws_are_deterministic())
+        throw ToolError("keygen: refusing to generate keys while draws are deterministic (known-answer mode)");
+    if (same_entry(cmd.public_key, cmd.secret_key) || output_replaces(cmd.secret_key, cmd.public_key))
         throw ToolError(cmd.secret_key + ": is the same file as the public key " + cmd.public_key);
     if (!cmd.force) {
         // Both are checked before either is written.
@@ -294,14 +322,16 @@ int do_sign(const Command& cmd) {
         throw ToolError("standard output: refusing to write a binary signature to a terminal; use --out FILE");
     if (cmd.output != "-") {
         for (const std::string* input : {&cmd.secret_key, &cmd.public_key, &cmd.input})
-            if (*input != "-" && same_existing_file(*input, cmd.output))
+            if (*input != "-" && output_replaces(cmd.output, *input))
                 throw ToolError(cmd.output + ": is also the input " + *input + "; choose another --out file");
     }
 
-    const SecretBytes secret = read_object<SecretBytes>(cmd.secret_key);
+    mode_t secret_mode = 0;
+    const SecretBytes secret = read_object<SecretBytes>(cmd.secret_key, &secret_mode);
     const Bytes pub = read_object<Bytes>(cmd.public_key);
     const auto secret_level = level_of_secret_key_size(secret.size());
     if (!secret_level) fail_size(cmd.secret_key, secret, ObjectKind::secret_key);
+    if ((secret_mode & (S_IRGRP | S_IROTH)) != 0) warn_readable_secret_key(cmd.secret_key, secret_mode);
     const Level pub_level = public_key_level(cmd.public_key, pub);
     if (*secret_level != pub_level)
         throw ToolError(shown(cmd.secret_key) + ": secret key is " + level_text(*secret_level) + " but public key " +
@@ -375,13 +405,6 @@ int do_info(const Command& cmd) {
     return kExitValid;
 }
 
-// One line on standard error; control characters (say, in a file name) would
-// break the line, so they are shown as '?'.
-void report_error(std::string message) {
-    for (char& c : message)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    std::fprintf(stderr, "ringtrap: %s\n", message.c_str());
-}
 
 }  // namespace
 

@@ -2,9 +2,11 @@
 
 #include <bit>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "ntt.h"
+#include "ringtrap.h"
 #include "secret.h"
 
 namespace ringtrap::core {
@@ -44,22 +46,25 @@ void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs)
     }
 }
 
-bool decode_row_checked(const std::uint8_t* in, std::size_t count, std::int64_t bound, std::int64_t* coeffs) noexcept {
-    const auto h = static_cast<std::uint64_t>(bound);
-    std::uint64_t bad = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t w = load_le32(in + 4 * i);
-        const std::uint64_t m = w & 0x7FFFFFFFu;
-        // m > h, and a sign bit on a zero magnitude, without comparisons the
-        // compiler could turn into branches.
-        bad |= ((h - m) >> 63) | ((m - 1) >> 63 & w >> 31);
-        const std::int64_t neg = -static_cast<std::int64_t>(w >> 31);
-        coeffs[i] = (static_cast<std::int64_t>(m) ^ neg) - neg;
-    }
-    return bad == 0;
-}
-
 namespace {
+
+// Decodes `count` coefficients into out and returns a flag that is non-zero
+// when any of them is not canonical: magnitude above `bound`, or a negative
+// zero. One flag for the whole row, so the loop has no data-dependent branch.
+// Secret keys go through here too, so the tests are arithmetic (borrows of
+// 64-bit subtractions) rather than comparisons a compiler could branch on.
+template <typename T>
+std::uint64_t decode_canonical(const std::uint8_t* bytes, std::int64_t count, std::uint64_t bound, T* out) noexcept {
+    std::uint64_t bad = 0;
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::uint32_t w = load_le32(bytes + 4 * i);
+        const std::uint64_t m = w & 0x7FFFFFFFu;
+        bad |= ((bound - m) >> 63) | ((m - 1) >> 63 & w >> 31);  // m > bound; a negative zero
+        const T neg = -static_cast<T>(w >> 31);
+        out[i] = (static_cast<T>(m) ^ neg) - neg;
+    }
+    return bad;
+}
 
 // Decodes (k+2) n public-key coefficients into out (64- or 32-bit) and checks
 // that they form a key the generator can have written: every coefficient
@@ -68,16 +73,7 @@ namespace {
 // branch.
 template <typename T>
 bool decode_public_key_into(const ParamSet& p, const std::uint8_t* bytes, T* out) {
-    const std::int64_t count = (p.k + 2) * p.n;
-    const std::uint32_t h = static_cast<std::uint32_t>((p.q - 1) / 2);
-    std::uint32_t bad = 0;
-    for (std::int64_t i = 0; i < count; ++i) {
-        const std::uint32_t w = load_le32(bytes + 4 * i);
-        const std::uint32_t m = w & 0x7FFFFFFFu;
-        bad |= static_cast<std::uint32_t>(m > h) | (static_cast<std::uint32_t>(m == 0) & (w >> 31));
-        const T neg = -static_cast<T>(w >> 31);
-        out[i] = (static_cast<T>(m) ^ neg) - neg;
-    }
+    const std::uint64_t bad = decode_canonical(bytes, (p.k + 2) * p.n, static_cast<std::uint64_t>((p.q - 1) / 2), out);
     if (bad != 0 || out[0] != 1) return false;
     for (std::int64_t j = 1; j < p.n; ++j)
         if (out[j] != 0) return false;
@@ -85,6 +81,14 @@ bool decode_public_key_into(const ParamSet& p, const std::uint8_t* bytes, T* out
 }
 
 }  // namespace
+
+bool decode_row_checked(const std::uint8_t* in, std::size_t count, std::int64_t bound, std::int64_t* coeffs) noexcept {
+    return decode_canonical(in, static_cast<std::int64_t>(count), static_cast<std::uint64_t>(bound), coeffs) == 0;
+}
+
+bool decode_signature(const ParamSet& p, const std::uint8_t* bytes, std::int64_t* out) {
+    return decode_canonical(bytes, (p.k + 2) * p.n, static_cast<std::uint64_t>((p.q - 1) / 2), out) == 0;
+}
 
 bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out) {
     out.resize(static_cast<std::size_t>((p.k + 2) * p.n));
@@ -115,8 +119,12 @@ void encode_key_pair(const ParamSet& p, const PublicKey& pk, const SecretKey& sk
 SecretKey decode_secret_key(const ParamSet& p, const std::uint8_t* bytes) {
     const auto kn = static_cast<std::size_t>(p.k * p.n);
     SecretBuffer<std::int64_t> t0(kn), t1(kn);
-    decode_row(bytes, kn, t0.data());
-    decode_row(bytes + 4 * kn, kn, t1.data());
+    const auto bound = static_cast<std::uint32_t>(trapdoor_coeff_bound(p));
+    const std::uint64_t bad = decode_canonical(bytes, p.k * p.n, bound, t0.data()) |
+                              decode_canonical(bytes + 4 * kn, p.k * p.n, bound, t1.data());
+    if (bad != 0)
+        throw Error(Errc::malformed_secret_key, "not a well-formed level-" + std::to_string(p.level) +
+                                                    " secret key (a coefficient key generation cannot produce)");
     return make_secret_key(p, std::move(t0), std::move(t1));
 }
 

@@ -72,6 +72,12 @@ void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs)
 // and every coefficient a canonically encoded centred residue.
 [[nodiscard]] bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out);
 
+// Decodes signature bytes ((k+2) n coefficients) into out, or returns false
+// when any coefficient is not in the signer's form: the centred representative
+// (magnitude at most (q-1)/2) without a negative zero. One encoding per
+// signature, so a valid signature cannot be turned into another valid one.
+[[nodiscard]] bool decode_signature(const ParamSet& p, const std::uint8_t* bytes, std::int64_t* out);
+
 // decode_public_key and prepare_public_key in one, for verification only:
 // fills pk.a_ntt (reusing its array) and leaves pk.a empty. Returns false,
 // with pk.params null, for bytes that decode_public_key refuses.
@@ -82,9 +88,10 @@ void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs)
 void encode_key_pair(const ParamSet& p, const PublicKey& pk, const SecretKey& sk, std::uint8_t* pk_out,
                      std::uint8_t* sk_out) noexcept;
 
-// A prepared secret key from p.secret_key_bytes() bytes (any values; every
-// coefficient is reduced). Throws std::invalid_argument for trapdoor rows the
-// perturbation sampler cannot use.
+// A prepared secret key from p.secret_key_bytes() bytes. Throws
+// Error(malformed_secret_key) unless every coefficient is canonically encoded
+// (no negative zero) and within trapdoor_coeff_bound(p), and
+// std::invalid_argument for trapdoor rows the perturbation sampler cannot use.
 SecretKey decode_secret_key(const ParamSet& p, const std::uint8_t* bytes);
 
 }  // namespace core

@@ -253,7 +253,7 @@ std::vector<std::int64_t> decode_signature(std::span<const std::uint8_t> signatu
     }
     const ParamSet& p = *info.original;
     std::vector<std::int64_t> x(static_cast<std::size_t>((p.k + 2) * p.n));
-    if (!core::decode_row_checked(signature.data(), x.size(), (p.q - 1) / 2, x.data()))
+    if (!core::decode_signature(p, signature.data(), x.data()))
         throw Error(Errc::malformed_signature, "not a canonical " + level_text(*level) + " signature");
     return x;
 }
@@ -298,7 +298,7 @@ bool VerifyingKey::verify(std::span<const std::uint8_t> signature, std::span<con
         return ki::verify(pub.ki_key, salt, x.data(), message.data(), message.size());
     }
     x.resize(signature.size() / 4);
-    core::decode_row(signature.data(), x.size(), x.data());
+    if (!core::decode_signature(*pub.key.params, signature.data(), x.data())) return false;
     return core::verify(pub.key, x.data(), message.data(), message.size());
 }
 

@@ -33,22 +33,29 @@
 #include <string_view>
 #include <vector>
 
+// The documented interface is what the shared library exports.
+#if defined(__GNUC__) || defined(__clang__)
+#define RINGTRAP_API __attribute__((visibility("default")))
+#else
+#define RINGTRAP_API
+#endif
+
 namespace ringtrap {
 
 // The library version, "MAJOR.MINOR.PATCH".
-const char* version() noexcept;
+RINGTRAP_API const char* version() noexcept;
 
 // The parameter sets. S128 and S256 are the key-independent sets (the numbers
 // are also the byte interface's selection codes: 1000 + strength).
 enum class Level : int { L128 = 128, L256 = 256, S128 = 1128, S256 = 1256 };
 
 // "S128", "S256", "128" or "256" ("?" for a value that is not a level).
-const char* level_name(Level level) noexcept;
+RINGTRAP_API const char* level_name(Level level) noexcept;
 // The level named by "s128"/"S128", "s256"/"S256", "128" or "256".
-[[nodiscard]] std::optional<Level> level_from_name(std::string_view name) noexcept;
+[[nodiscard]] RINGTRAP_API std::optional<Level> level_from_name(std::string_view name) noexcept;
 // True for S128 and S256: signatures whose distribution does not depend on the
 // secret key, computed in constant time.
-bool is_key_independent(Level level) noexcept;
+RINGTRAP_API bool is_key_independent(Level level) noexcept;
 
 struct Sizes {
     std::size_t public_key;
@@ -57,17 +64,17 @@ struct Sizes {
 };
 
 // Byte sizes of the three objects at a level (all 0 for a value that is not a level).
-Sizes sizes(Level level) noexcept;
+RINGTRAP_API Sizes sizes(Level level) noexcept;
 
 // The level whose object of that kind has this size, if any. At levels 128
 // and 256 public keys and signatures have the same size; all other sizes are
 // distinct.
-[[nodiscard]] std::optional<Level> level_of_public_key_size(std::size_t size) noexcept;
-[[nodiscard]] std::optional<Level> level_of_secret_key_size(std::size_t size) noexcept;
-[[nodiscard]] std::optional<Level> level_of_signature_size(std::size_t size) noexcept;
+[[nodiscard]] RINGTRAP_API std::optional<Level> level_of_public_key_size(std::size_t size) noexcept;
+[[nodiscard]] RINGTRAP_API std::optional<Level> level_of_secret_key_size(std::size_t size) noexcept;
+[[nodiscard]] RINGTRAP_API std::optional<Level> level_of_signature_size(std::size_t size) noexcept;
 
 // Level from an integer (128, 256, 1128 or 1256).
-[[nodiscard]] std::optional<Level> level_from_int(int level) noexcept;
+[[nodiscard]] RINGTRAP_API std::optional<Level> level_from_int(int level) noexcept;
 
 enum class Errc {
     bad_level,             // not a level, or an operation the level does not offer
@@ -76,14 +83,14 @@ enum class Errc {
     bad_signature_size,    // not the signature size of the key's level
     level_mismatch,        // objects of different levels used together
     malformed_public_key,  // not a well-formed public key (first entry not 1, coefficients out of range)
-    malformed_secret_key,  // not a secret key the key generator can have written
     key_mismatch,          // the secret key does not belong to the public key
     signing_failed,        // the fresh signature did not verify (a fault during signing)
     entropy_unavailable,   // the operating system supplied no entropy to key the draw source
+    malformed_secret_key,  // not a secret key key generation can produce (coefficients out of range or non-canonical)
     malformed_signature,   // decode_signature: not a canonical signature of its level
 };
 
-class Error : public std::runtime_error {
+class RINGTRAP_API Error : public std::runtime_error {
 public:
     Error(Errc code, const std::string& message) : std::runtime_error(message), code_(code) {}
     Errc code() const noexcept { return code_; }
@@ -95,8 +102,8 @@ private:
 namespace detail {
 // Memory of SecretBytes, from the library's secret-memory module: zeroed when
 // allocated and wiped before it is released.
-void* allocate_secret(std::size_t bytes);
-void release_secret(void* p, std::size_t bytes) noexcept;
+RINGTRAP_API void* allocate_secret(std::size_t bytes);
+RINGTRAP_API void release_secret(void* p, std::size_t bytes) noexcept;
 
 template <typename T>
 struct SecretAllocator {
@@ -121,10 +128,10 @@ struct KeyPair {
     SecretBytes secret_key;
 };
 
-// A fresh key pair (S128 unless another level is asked for). Draws from the
-// shared draw source (see seed_draws in the lower-level interface for
-// reproducible runs).
-KeyPair generate_keypair(Level level = Level::S128);
+// A fresh key pair (S128 unless another level is asked for), from the draw
+// source (operating-system entropy unless deterministic draws were turned on
+// below).
+RINGTRAP_API KeyPair generate_keypair(Level level = Level::S128);
 
 // What a level is made of. All widths are standard deviations.
 struct Parameters {
@@ -141,12 +148,27 @@ struct Parameters {
 };
 
 // The parameters of a level (throws Error(bad_level) for a value that is not one).
-Parameters parameters(Level level);
+RINGTRAP_API Parameters parameters(Level level);
 
 // The signature vector x of any level: (k + 2) ring elements of n centred
 // coefficients, entry after entry (for studying signatures; verification does
 // not need it). Throws Error (bad_signature_size, malformed_signature).
-std::vector<std::int64_t> decode_signature(std::span<const std::uint8_t> signature);
+RINGTRAP_API std::vector<std::int64_t> decode_signature(std::span<const std::uint8_t> signature);
+
+// Known-answer runs only, NEVER for real keys: makes every later draw of the
+// process come from one deterministic stream computed from `seed`, so that
+// the same calls give the same keys and signatures, byte for byte. Keys made
+// this way are known to anyone who knows the seed. Stays in force until
+// use_os_entropy().
+RINGTRAP_API void use_deterministic_draws_for_known_answers(std::uint64_t seed);
+// Back to the default: draws from per-thread streams keyed with fresh
+// operating-system entropy (also removes any test source installed below the
+// public interface).
+RINGTRAP_API void use_os_entropy();
+// true while draws are deterministic (after the call above, or with a test
+// source installed); false in a fresh process and after use_os_entropy().
+// Asking changes nothing.
+[[nodiscard]] RINGTRAP_API bool draws_are_deterministic() noexcept;
 
 namespace detail {
 struct PreparedPublicKey;
@@ -155,7 +177,7 @@ struct PreparedSecretKey;
 
 // A public key decoded and prepared for fast verification. Cheap to copy
 // (shares the prepared data); immutable, so safe to use from many threads.
-class VerifyingKey {
+class RINGTRAP_API VerifyingKey {
 public:
     // Throws Error (bad_public_key_size, malformed_public_key).
     static VerifyingKey from_bytes(std::span<const std::uint8_t> public_key);
@@ -165,6 +187,8 @@ public:
     Level level() const;
     // true when the signature is valid for the message. Throws Error
     // (bad_signature_size) when the signature is not of this key's level.
+    // Accepts only the signer's encoding: every coefficient the centred
+    // representative, no negative zero (anything else is false).
     [[nodiscard]] bool verify(std::span<const std::uint8_t> signature, std::span<const std::uint8_t> message) const;
     Bytes to_bytes() const;
 
@@ -176,10 +200,10 @@ private:
 
 // A secret key with its public key, checked to belong together and prepared
 // for fast signing. The prepared data is wiped when the last copy goes.
-class SigningKey {
+class RINGTRAP_API SigningKey {
 public:
     // Throws Error (bad_secret_key_size, bad_public_key_size, level_mismatch,
-    // malformed_public_key, key_mismatch).
+    // malformed_public_key, malformed_secret_key, key_mismatch).
     static SigningKey from_bytes(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key);
 
     Level level() const;
@@ -204,9 +228,11 @@ private:
 };
 
 // One-shot forms of the above.
-Bytes sign(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key,
-           std::span<const std::uint8_t> message);
-[[nodiscard]] bool verify(std::span<const std::uint8_t> public_key, std::span<const std::uint8_t> signature,
-            std::span<const std::uint8_t> message);
+RINGTRAP_API Bytes sign(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key,
+                        std::span<const std::uint8_t> message);
+[[nodiscard]] RINGTRAP_API bool verify(std::span<const std::uint8_t> public_key, std::span<const std::uint8_t> signature,
+                                     std::span<const std::uint8_t> message);
 
 }  // namespace ringtrap
+
+#undef RINGTRAP_API

@@ -9,7 +9,9 @@
 #include "Hash.h"
 #include "RandomGenerator.h"
 #include "SampleG.h"
+#include "gaussian_tables.h"
 #include "ntt.h"
+#include "ringtrap.h"
 #include "secret.h"
 #include "util.h"
 
@@ -113,6 +115,27 @@ SecretKey make_secret_key(const ParamSet& p, SecretBuffer<std::int64_t> t0, Secr
     return sk;
 }
 
+std::int64_t trapdoor_coeff_bound(const ParamSet& p) {
+    // Key generation draws Oracle_1(0, 2 sqrt(n)): cos(theta) * (width * radius)
+    // rounded half away from zero. |cos| peaks at 1 (first draw 0) and the
+    // radius at its smallest non-zero second draw, so this is the largest
+    // magnitude it can return, computed with the very operations it uses.
+    const double width = std::sqrt(static_cast<double>(p.n)) + std::sqrt(static_cast<double>(p.n));
+    const gaussian_tables::BoxMuller& t = gaussian_tables::box_muller();
+    return static_cast<std::int64_t>(std::floor(t.cos_theta[0] * (width * t.radius[1]) + 0.5));
+}
+
+bool trapdoor_is_short(const ParamSet& p, const std::int64_t* t0, const std::int64_t* t1) {
+    const std::int64_t bound = trapdoor_coeff_bound(p);
+    const auto kn = static_cast<std::size_t>(p.k * p.n);
+    std::int64_t over = 0;
+    for (std::size_t i = 0; i < kn; ++i) {
+        over |= static_cast<std::int64_t>(t0[i] > bound || t0[i] < -bound);
+        over |= static_cast<std::int64_t>(t1[i] > bound || t1[i] < -bound);
+    }
+    return over == 0;
+}
+
 void keygen(const ParamSet& p, PublicKey& pk, SecretKey& sk) {
     const std::int64_t n = p.n, k = p.k;
     const double width = std::sqrt(static_cast<double>(n)) + std::sqrt(static_cast<double>(n));
@@ -123,6 +146,8 @@ void keygen(const ParamSet& p, PublicKey& pk, SecretKey& sk) {
     fill_Oracle_1(t0.data(), t0.size(), 0.0, width);
     fill_Oracle_1(t1.data(), t1.size(), 0.0, width);
     const poly_R a = generate_random_poly_R(n, p.q);
+    if (!trapdoor_is_short(p, t0.data(), t1.data()))
+        throw Error(Errc::malformed_secret_key, "key generation produced a trapdoor coefficient out of range");
 
     // The secret key transforms T0 and T1 once; the public row is formed in
     // the transform domain from those transforms:

@@ -43,8 +43,20 @@ void prepare_public_key(const ParamSet& p, PublicKey& pk);
 SecretKey make_secret_key(const ParamSet& p, SecretBuffer<std::int64_t> t0, SecretBuffer<std::int64_t> t1);
 
 // Draws a key pair: T0, then T1 (k n samples of width 2 sqrt(n) each), then
-// the uniform entry a; A = [1 | a | 2^i - (a T1_i + T0_i)].
+// the uniform entry a; A = [1 | a | 2^i - (a T1_i + T0_i)]. Checks its own
+// trapdoor with trapdoor_is_short and throws Error(malformed_secret_key) if a
+// fault made it longer than the sampler can.
 void keygen(const ParamSet& p, PublicKey& pk, SecretKey& sk);
+
+// The largest trapdoor coefficient magnitude key generation can produce at p:
+// the widest sample the table-driven Gaussian can yield at width 2 sqrt(n)
+// (cosine 1, smallest non-zero second draw), rounded as the key generator
+// rounds. A secret key with a larger coefficient was not made by keygen.
+[[nodiscard]] std::int64_t trapdoor_coeff_bound(const ParamSet& p);
+
+// True when the k n coefficients of T0 and of T1 are all within
+// trapdoor_coeff_bound(p).
+[[nodiscard]] bool trapdoor_is_short(const ParamSet& p, const std::int64_t* t0, const std::int64_t* t1);
 
 // True when A [T0; T1; I_k] = (1, 2, ..., 2^(k-1)) modulo q, i.e. the secret key
 // is a trapdoor of this public key.

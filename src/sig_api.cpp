@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
@@ -19,21 +20,56 @@
 namespace ringtrap {
 namespace {
 
-// The most recent sig_keygen: the record `_a` refers to, its prepared form
-// for signing, and the prepared trapdoor with its byte encoding, so that
-// signing with that secret key skips decoding and preparing it again. The
-// secret parts wipe themselves when replaced or released.
-struct LastKeyPair {
-    mat_poly_R record;
-    std::unique_ptr<core::PublicKey> prepared;
-    std::unique_ptr<core::SecretKey> secret;
+// The key pair of the most recent sig_keygen, prepared for signing, with the
+// byte encoding of its secret key so that signing with that key skips decoding
+// and preparing it again. Immutable once made; a signer holds its own
+// reference, so sig_forget or a new sig_keygen never pulls it from under a
+// signature in progress. Wiped, public matrix included, when the last
+// reference goes.
+struct CachedPair {
+    core::PublicKey pub;
+    core::SecretKey sec;
     SecretBuffer<unsigned char> secret_bytes;
 
-    void forget_secret() noexcept {
-        secret_bytes.reset();
-        secret.reset();
+    CachedPair() = default;
+    CachedPair(const CachedPair&) = delete;
+    CachedPair& operator=(const CachedPair&) = delete;
+    ~CachedPair() {
+        secure_zero(pub.a.data(), pub.a.size() * sizeof(std::int64_t));
+        secure_zero(pub.a_ntt.data(), pub.a_ntt.size() * sizeof(std::int32_t));
     }
 };
+
+// The last key pair of a key-independent level (S128, S256), prepared through
+// the C++ API, with its secret key's bytes for recognising it. Immutable once
+// made and shared with signers like CachedPair.
+struct CachedKiPair {
+    SigningKey signer;
+    Bytes public_key;
+    SecretBuffer<unsigned char> secret_bytes;
+};
+
+// The byte interface's process-wide state, guarded by `mutex`: the selected
+// level, the cached key pair and the record `_a` refers to. Held only for
+// short sections, never while drawing.
+//
+// The process-wide parameters describe the original sets only. Selecting S128
+// or S256 records the level here instead; it stays selected until a set is
+// selected through parameter_init again (directly or by sig_select_level),
+// which the generation count tells.
+struct ByteState {
+    std::mutex mutex;
+    mat_poly_R record;                         // the public row `_a` points at after sig_keygen
+    std::shared_ptr<const CachedPair> cached;  // null before the first sig_keygen and after sig_forget
+    std::optional<Level> ki_level;             // S128 or S256 when selected last
+    std::uint64_t ki_generation = 0;           // parameter_generation() when it was selected
+    std::shared_ptr<const CachedKiPair> ki_cached;
+};
+
+ByteState& byte_state() {
+    static ByteState state;
+    return state;
+}
 
 // Arrays of the byte calls, kept per thread so that signing and verifying
 // do not allocate: signatures and public keys, nothing secret.
@@ -47,108 +83,6 @@ ByteBuffers& byte_buffers() {
     return b;
 }
 
-LastKeyPair& last_key_pair() {
-    static LastKeyPair state;
-    return state;
-}
-
-// The key-independent levels (S128, S256) live beside the process-wide
-// parameters, which describe the original sets only: selecting one of them
-// records the level, and it stays selected until parameter_init selects a set
-// again (directly or through sig_select_level). Their last key pair is kept
-// prepared, like the original sets'.
-struct KiState {
-    std::optional<Level> level;
-    std::uint64_t generation = 0;
-    Bytes public_key;
-    SecretBuffer<unsigned char> secret_bytes;
-    std::optional<SigningKey> signer;
-
-    void forget_secret() noexcept {
-        secret_bytes.reset();
-        signer.reset();
-        public_key.clear();
-    }
-};
-
-KiState& ki_state() {
-    static KiState state;
-    return state;
-}
-
-std::optional<Level> selected_ki_level() {
-    const KiState& st = ki_state();
-    if (st.level && st.generation == parameter_generation()) return st.level;
-    return std::nullopt;
-}
-
-std::int32_t select_level(std::int32_t level) {
-    const std::optional<Level> named = level_from_int(level);
-    if (named && is_key_independent(*named)) {
-        KiState& st = ki_state();
-        st.level = named;
-        st.generation = parameter_generation();
-        return 0;
-    }
-    return parameter_init(level) ? 0 : -1;
-}
-
-std::int32_t ki_keygen_bytes(Level level, unsigned char* pk, unsigned char* sk) {
-    if (pk == nullptr || sk == nullptr) return -1;
-    KiState& st = ki_state();
-    st.forget_secret();  // two prepared trapdoors never coexist
-    KeyPair kp = generate_keypair(level);
-    std::memcpy(pk, kp.public_key.data(), kp.public_key.size());
-    std::memcpy(sk, kp.secret_key.data(), kp.secret_key.size());
-    st.signer.emplace(SigningKey::from_bytes(kp.secret_key, kp.public_key));
-    st.secret_bytes = SecretBuffer<unsigned char>(kp.secret_key.size());
-    std::memcpy(st.secret_bytes.data(), kp.secret_key.data(), kp.secret_key.size());
-    st.public_key = std::move(kp.public_key);
-    return 0;
-}
-
-std::int32_t ki_sign_bytes(Level level, const unsigned char* sk, const unsigned char* m, std::uint64_t mlen,
-                           unsigned char* sig, std::uint64_t* siglen) {
-    if (sk == nullptr || sig == nullptr || siglen == nullptr || (m == nullptr && mlen != 0)) return -1;
-    const Sizes size = sizes(level);
-    KiState& st = ki_state();
-    if (!st.signer || st.signer->level() != level) {
-        std::memset(sig, 0, size.signature);
-        return -1;
-    }
-    const std::span<const std::uint8_t> message(m, static_cast<std::size_t>(mlen));
-    Bytes out;
-    if (equal_bytes_ct(sk, st.secret_bytes.data(), st.secret_bytes.size())) {
-        out = st.signer->sign(message);
-    } else {
-        // Any other secret key is loaded against the kept public key, and is
-        // refused unless it belongs to it.
-        try {
-            out = SigningKey::from_bytes(std::span(sk, size.secret_key), st.public_key).sign(message);
-        } catch (const Error&) {
-            std::memset(sig, 0, size.signature);
-            return -2;
-        }
-    }
-    std::memcpy(sig, out.data(), out.size());
-    *siglen = out.size();
-    return 0;
-}
-
-std::int32_t ki_verf_bytes(Level level, const unsigned char* pk, const unsigned char* sig, std::uint64_t siglen,
-                           const unsigned char* m, std::uint64_t mlen) {
-    const Sizes size = sizes(level);
-    if (pk == nullptr || sig == nullptr || (m == nullptr && mlen != 0) || siglen != size.signature) return 0;
-    try {
-        return verify(std::span(pk, size.public_key), std::span(sig, size.signature),
-                      std::span(m, static_cast<std::size_t>(mlen)))
-                   ? 1
-                   : 0;
-    } catch (const Error&) {
-        return 0;
-    }
-}
-
 // No C++ exception may cross the C boundary: an allocation failure or any other
 // internal error becomes the function's failure result instead.
 template <typename Fn>
@@ -160,48 +94,169 @@ std::int32_t guarded(std::int32_t on_error, Fn&& fn) noexcept {
     }
 }
 
+// The key-independent level selected, if it is the latest selection; with the
+// lock held.
+std::optional<Level> ki_level_locked(const ByteState& st) {
+    if (st.ki_level && st.ki_generation == parameter_generation()) return st.ki_level;
+    return std::nullopt;
+}
+
+const ParamSet* selected_level() {
+    ByteState& st = byte_state();
+    const std::lock_guard<std::mutex> lock(st.mutex);
+    return ki_level_locked(st) ? nullptr : current_param_set();
+}
+
+std::optional<Level> selected_ki_level() {
+    ByteState& st = byte_state();
+    const std::lock_guard<std::mutex> lock(st.mutex);
+    return ki_level_locked(st);
+}
+
+// Drops the cached pairs and the record; with the lock held.
+void forget_locked(ByteState& st) noexcept {
+    st.cached.reset();
+    st.ki_cached.reset();
+    if (_a == &st.record) _a = nullptr;
+    st.record = mat_poly_R{};
+}
+
+std::int32_t select_level(std::int32_t level) {
+    ByteState& st = byte_state();
+    const std::lock_guard<std::mutex> lock(st.mutex);
+    const std::optional<Level> named = level_from_int(level);
+    if (named && is_key_independent(*named)) {
+        st.ki_level = named;
+        st.ki_generation = parameter_generation();
+        return 0;
+    }
+    return parameter_init(level) ? 0 : -1;
+}
+
+// ---- The key-independent levels, through the C++ API ----------------------
+
+std::int32_t ki_keygen_bytes(Level level, unsigned char* pk, unsigned char* sk) {
+    if (pk == nullptr || sk == nullptr) return -1;
+    ByteState& st = byte_state();
+    {
+        const std::lock_guard<std::mutex> lock(st.mutex);
+        forget_locked(st);  // two prepared trapdoors never coexist
+    }
+    KeyPair kp = generate_keypair(level);
+    std::memcpy(pk, kp.public_key.data(), kp.public_key.size());
+    std::memcpy(sk, kp.secret_key.data(), kp.secret_key.size());
+    SecretBuffer<unsigned char> secret(kp.secret_key.size());
+    std::memcpy(secret.data(), kp.secret_key.data(), secret.size());
+    auto pair = std::make_shared<const CachedKiPair>(
+        CachedKiPair{SigningKey::from_bytes(kp.secret_key, kp.public_key), std::move(kp.public_key), std::move(secret)});
+    const std::lock_guard<std::mutex> lock(st.mutex);
+    st.ki_cached = std::move(pair);
+    return 0;
+}
+
+std::int32_t ki_sign_bytes(Level level, const unsigned char* sk, const unsigned char* m, std::uint64_t mlen,
+                           unsigned char* sig, std::uint64_t* siglen) {
+    if (sk == nullptr || sig == nullptr || siglen == nullptr || (m == nullptr && mlen != 0)) return -1;
+    const Sizes size = sizes(level);
+    std::shared_ptr<const CachedKiPair> cached;
+    {
+        ByteState& st = byte_state();
+        const std::lock_guard<std::mutex> lock(st.mutex);
+        cached = st.ki_cached;
+    }
+    if (!cached || cached->signer.level() != level) {
+        std::memset(sig, 0, size.signature);
+        return -1;
+    }
+    const std::span<const std::uint8_t> message(m, static_cast<std::size_t>(mlen));
+    Bytes out;
+    try {
+        if (equal_bytes_ct(sk, cached->secret_bytes.data(), cached->secret_bytes.size())) {
+            out = cached->signer.sign(message);
+        } else {
+            // Any other secret key is loaded against the kept public key and
+            // refused unless it belongs to it.
+            out = SigningKey::from_bytes(std::span(sk, size.secret_key), cached->public_key).sign(message);
+        }
+    } catch (const Error&) {
+        std::memset(sig, 0, size.signature);
+        return -2;
+    }
+    std::memcpy(sig, out.data(), out.size());
+    *siglen = out.size();
+    return 0;
+}
+
+std::int32_t ki_verf_bytes(Level level, const unsigned char* pk, const unsigned char* sig, std::uint64_t siglen,
+                           const unsigned char* m, std::uint64_t mlen) {
+    const Sizes size = sizes(level);
+    // Any other length is not a signature of this level; nothing past siglen is read.
+    if (pk == nullptr || sig == nullptr || (m == nullptr && mlen != 0) || siglen != size.signature) return 0;
+    try {
+        return verify(std::span(pk, size.public_key), std::span(sig, size.signature),
+                      std::span(m, static_cast<std::size_t>(mlen)))
+                   ? 1
+                   : 0;
+    } catch (const Error&) {
+        return 0;
+    }
+}
+
 std::int32_t keygen_bytes(unsigned char* pk, unsigned char* sk) {
-    const ParamSet* p = current_param_set();
-    if (p == nullptr || pk == nullptr || sk == nullptr) return -1;
-    // The kept trapdoor is about to be replaced: release it first, so that two
-    // prepared trapdoors never coexist.
-    LastKeyPair& last = last_key_pair();
-    last.forget_secret();
-    core::PublicKey pub;
-    core::SecretKey sec;
+    if (pk == nullptr || sk == nullptr) return -1;
+    ByteState& st = byte_state();
+    const ParamSet* p = nullptr;
+    {
+        // The kept trapdoor is about to be replaced: release it first, so that
+        // two prepared trapdoors never coexist.
+        const std::lock_guard<std::mutex> lock(st.mutex);
+        p = current_param_set();
+        if (p == nullptr) return -1;
+        forget_locked(st);
+    }
+    auto pair = std::make_shared<CachedPair>();
     {
         DrawLock lock;
-        core::keygen(*p, pub, sec);
+        core::keygen(*p, pair->pub, pair->sec);
     }
-    core::encode_key_pair(*p, pub, sec, pk, sk);
+    core::encode_key_pair(*p, pair->pub, pair->sec, pk, sk);
+    pair->secret_bytes = SecretBuffer<unsigned char>(p->secret_key_bytes());
+    std::memcpy(pair->secret_bytes.data(), sk, pair->secret_bytes.size());
+    mat_poly_R record = make_row(pair->pub.a.data(), p->k + 2, p->n);
 
-    last.record = make_row(pub.a.data(), p->k + 2, p->n);
-    last.prepared = std::make_unique<core::PublicKey>(std::move(pub));
-    last.secret_bytes = SecretBuffer<unsigned char>(p->secret_key_bytes());
-    std::memcpy(last.secret_bytes.data(), sk, last.secret_bytes.size());
-    last.secret = std::make_unique<core::SecretKey>(std::move(sec));
-    _a = &last.record;
+    const std::lock_guard<std::mutex> lock(st.mutex);
+    st.record = std::move(record);
+    st.cached = std::move(pair);
+    _a = &st.record;
     return 0;
 }
 
 std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::uint64_t mlen, unsigned char* sig,
                         std::uint64_t* siglen) {
-    const ParamSet* p = current_param_set();
-    if (p == nullptr || sk == nullptr || sig == nullptr || siglen == nullptr || (m == nullptr && mlen != 0)) return -1;
-    const std::size_t sig_bytes = p->signature_bytes();
-    LastKeyPair& last = last_key_pair();
-    // Without a key pair from this process there is no public matrix to sign
-    // with; one of another level cannot be used either.
-    // The public matrix is the one `_a` refers to: normally that of the last
-    // sig_keygen (already prepared); a caller may point `_a` at another row.
-    const core::PublicKey* pub = nullptr;
+    if (sk == nullptr || sig == nullptr || siglen == nullptr || (m == nullptr && mlen != 0)) return -1;
+    ByteState& st = byte_state();
+    const ParamSet* p = nullptr;
+    std::shared_ptr<const CachedPair> cached;
     core::PublicKey other;
-    if (_a != nullptr && _a == &last.record && last.prepared && last.prepared->params == p) {
-        pub = last.prepared.get();
-    } else if (_a != nullptr && is_row(*_a, p->k + 2, p->n)) {
-        other = core::make_public_key(*p, flatten_row(*_a));
-        pub = &other;
-    } else {
+    const core::PublicKey* pub = nullptr;
+    {
+        const std::lock_guard<std::mutex> lock(st.mutex);
+        p = current_param_set();
+        if (p == nullptr) return -1;
+        cached = st.cached;
+        // Without a key pair from this process there is no public matrix to sign
+        // with; one of another level cannot be used either. The public matrix
+        // is the one `_a` refers to: normally that of the last sig_keygen
+        // (already prepared); a caller may point `_a` at another row.
+        if (_a != nullptr && _a == &st.record && cached && cached->pub.params == p) {
+            pub = &cached->pub;
+        } else if (_a != nullptr && _a != &st.record && is_row(*_a, p->k + 2, p->n)) {
+            other = core::make_public_key(*p, flatten_row(*_a));
+            pub = &other;
+        }
+    }
+    const std::size_t sig_bytes = p->signature_bytes();
+    if (pub == nullptr) {
         std::memset(sig, 0, sig_bytes);
         return -1;
     }
@@ -209,11 +264,17 @@ std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::ui
     // is decoded and prepared here (and then fails the check below).
     const core::SecretKey* sec = nullptr;
     core::SecretKey other_secret;
-    if (last.secret && last.secret->params == p && last.secret_bytes.size() == p->secret_key_bytes() &&
-        equal_bytes_ct(sk, last.secret_bytes.data(), last.secret_bytes.size())) {
-        sec = last.secret.get();
+    if (cached && cached->sec.params == p && cached->secret_bytes.size() == p->secret_key_bytes() &&
+        equal_bytes_ct(sk, cached->secret_bytes.data(), cached->secret_bytes.size())) {
+        sec = &cached->sec;
     } else {
-        other_secret = core::decode_secret_key(*p, sk);
+        try {
+            other_secret = core::decode_secret_key(*p, sk);
+        } catch (const Error&) {
+            // Not a key key generation can make, so not that of the key pair.
+            std::memset(sig, 0, sig_bytes);
+            return -2;
+        }
         sec = &other_secret;
     }
 
@@ -234,19 +295,22 @@ std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::ui
     return 0;
 }
 
-std::int32_t verf_bytes(const unsigned char* pk, const unsigned char* sig, const unsigned char* m, std::uint64_t mlen) {
-    const ParamSet* p = current_param_set();
+std::int32_t verf_bytes(const unsigned char* pk, const unsigned char* sig, std::uint64_t siglen, const unsigned char* m,
+                        std::uint64_t mlen) {
+    const ParamSet* p = selected_level();
     if (p == nullptr || pk == nullptr || sig == nullptr || (m == nullptr && mlen != 0)) return 0;
+    // Any other length is not a signature of this level; nothing past siglen is read.
+    if (siglen != p->signature_bytes()) return 0;
     ByteBuffers& b = byte_buffers();
     if (!core::decode_public_key_for_verify(*p, pk, b.public_key)) return 0;
     b.x.resize(static_cast<std::size_t>((p->k + 2) * p->n));
-    core::decode_row(sig, b.x.size(), b.x.data());
+    if (!core::decode_signature(*p, sig, b.x.data())) return 0;
     return core::verify(b.public_key, b.x.data(), m, mlen) ? 1 : 0;
 }
 
 std::uint64_t size_at_selected_level(std::size_t (ParamSet::*bytes)() const, std::size_t Sizes::*field) {
     if (const std::optional<Level> level = selected_ki_level()) return sizes(*level).*field;
-    const ParamSet* p = current_param_set();
+    const ParamSet* p = selected_level();
     return p ? (p->*bytes)() : 0;
 }
 
@@ -255,6 +319,12 @@ std::uint64_t size_at_selected_level(std::size_t (ParamSet::*bytes)() const, std
 
 int32_t sig_select_level(int32_t level) {
     return ringtrap::guarded(-1, [&] { return ringtrap::select_level(level); });
+}
+
+void sig_forget(void) {
+    ringtrap::ByteState& st = ringtrap::byte_state();
+    const std::lock_guard<std::mutex> lock(st.mutex);
+    ringtrap::forget_locked(st);
 }
 
 int32_t sig_keygen(unsigned char* pk, unsigned char* sk) {
@@ -272,7 +342,12 @@ int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen,
     });
     if (rc == -3 && sig != nullptr) {
         // Leave no partial signature behind.
-        std::memset(sig, 0, static_cast<std::size_t>(sig_signature_bytes()));
+        std::uint64_t size = 0;
+        static_cast<void>(ringtrap::guarded(0, [&] {
+            size = sig_signature_bytes();
+            return 0;
+        }));
+        std::memset(sig, 0, static_cast<std::size_t>(size));
     }
     return rc;
 }
@@ -281,8 +356,7 @@ int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t sig
     return ringtrap::guarded(0, [&] {
         if (const auto level = ringtrap::selected_ki_level())
             return ringtrap::ki_verf_bytes(*level, pk, sig, siglen, m, mlen);
-        (void)siglen;  // the original sets' signatures are always read at their full size
-        return ringtrap::verf_bytes(pk, sig, m, mlen);
+        return ringtrap::verf_bytes(pk, sig, siglen, m, mlen);
     });
 }
 

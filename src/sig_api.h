@@ -10,9 +10,20 @@
  *   signature   53248 / 122880 /  30880 /  67920   (sig_signature_bytes())
  * The caller provides arrays of at least these sizes.
  *
- * These functions use process-wide state (the selected level and the public key
- * of the last sig_keygen) and are not thread-safe; the C++ API in ringtrap.h
- * is. Select a level with sig_select_level before anything else.
+ * Thread rules. These functions share process-wide state: the selected level
+ * and the key pair of the last sig_keygen. A mutex guards it, so any of them
+ * may be called from any thread at once, with these outcomes:
+ *   - sig_verf and signing run in parallel; sig_select_level, sig_keygen and
+ *     sig_forget change the state for every thread (a call that races one of
+ *     them sees the state before or after the change, never a mix);
+ *   - a signature already in progress finishes with the key pair it started
+ *     with (that key pair is wiped once the last such signature is done);
+ *   - switching the level while another thread uses the interface makes that
+ *     thread's sizes and keys of the wrong level: select the level once, first.
+ * The lower-level functions on the process-wide parameters (parameter_init and
+ * the record operations) are not covered by this mutex. Do not fork while
+ * another thread is inside one of these calls. The C++ API in ringtrap.h keeps
+ * no shared state. Select a level with sig_select_level before anything else.
  */
 #ifndef RINGTRAP_SIG_API_H
 #define RINGTRAP_SIG_API_H
@@ -21,8 +32,10 @@
 
 #if defined(__GNUC__) || defined(__clang__)
 #define RINGTRAP_NODISCARD __attribute__((warn_unused_result))
+#define RINGTRAP_C_API __attribute__((visibility("default")))
 #else
 #define RINGTRAP_NODISCARD
+#define RINGTRAP_C_API
 #endif
 
 #ifdef __cplusplus
@@ -36,39 +49,50 @@ enum { SIG_LEVEL_128 = 128, SIG_LEVEL_256 = 256, SIG_LEVEL_S128 = 1128, SIG_LEVE
 
 /* Selects the parameter level (one of the codes above). Returns 0, or -1 for
  * any other value (nothing changes then). */
-RINGTRAP_NODISCARD int32_t sig_select_level(int32_t level);
+RINGTRAP_C_API RINGTRAP_NODISCARD int32_t sig_select_level(int32_t level);
 
 /* Sizes in bytes at the selected level; 0 when no level is selected. */
-uint64_t sig_public_key_bytes(void);
-uint64_t sig_secret_key_bytes(void);
-uint64_t sig_signature_bytes(void);
+RINGTRAP_C_API uint64_t sig_public_key_bytes(void);
+RINGTRAP_C_API uint64_t sig_secret_key_bytes(void);
+RINGTRAP_C_API uint64_t sig_signature_bytes(void);
 
 /* Generates a key pair into pk and sk. Returns 0, or -1 when no level is
- * selected (nothing is written then). The public key is also kept for sig_sign. */
-RINGTRAP_NODISCARD int32_t sig_keygen(unsigned char* pk, unsigned char* sk);
+ * selected (nothing is written then). The key pair is also kept, prepared, for
+ * sig_sign, replacing (and wiping) the one kept before. */
+RINGTRAP_C_API RINGTRAP_NODISCARD int32_t sig_keygen(unsigned char* pk, unsigned char* sk);
 
 /* Signs m (mlen bytes) with sk, which must be the secret key of the most recent
  * sig_keygen in this process. Writes the signature to sig and its length to
  * *siglen and returns 0. On failure returns non-zero and sets *siglen = 0
  * (when siglen is not null):
- *   -1  no level selected, a null argument, or no key pair generated yet (in the
- *       last case the signature area is zeroed);
+ *   -1  no level selected, a null argument, or no key pair kept (none generated
+ *       yet, or forgotten with sig_forget; in these cases the signature area
+ *       is zeroed);
  *   -2  sk does not belong to that key pair, or the fresh signature did not
  *       verify (the signature area is zeroed);
  *   -3  an internal error such as exhausted memory (the signature area is zeroed). */
-RINGTRAP_NODISCARD int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen, unsigned char* sig,
-                                    uint64_t* siglen);
+RINGTRAP_C_API RINGTRAP_NODISCARD int32_t sig_sign(const unsigned char* sk, const unsigned char* m, uint64_t mlen,
+                                                   unsigned char* sig, uint64_t* siglen);
 
-/* 1 when sig is a valid signature of m under pk, 0 otherwise (also for a
- * malformed public key, or when no level is selected). siglen is not consulted:
- * the signature is always read as sig_signature_bytes() bytes. */
-RINGTRAP_NODISCARD int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t siglen,
-                                    const unsigned char* m, uint64_t mlen);
+/* 1 when sig (siglen bytes) is a valid signature of m under pk, 0 otherwise.
+ * Reads at most siglen bytes of sig: any length other than
+ * sig_signature_bytes() is an invalid signature (0), as are a malformed public
+ * key, no selected level, and any coefficient not in the signer's encoding
+ * (the centred representative, no negative zero): a signature has exactly one
+ * valid byte form. */
+RINGTRAP_C_API RINGTRAP_NODISCARD int32_t sig_verf(const unsigned char* pk, const unsigned char* sig, uint64_t siglen,
+                                                   const unsigned char* m, uint64_t mlen);
+
+/* Wipes and drops the kept key pair (prepared secret key and public matrix).
+ * Afterwards sig_sign fails (-1) until the next sig_keygen; signatures made
+ * before still verify. Call it when done signing. */
+RINGTRAP_C_API void sig_forget(void);
 
 #ifdef __cplusplus
 }
 #endif
 
 #undef RINGTRAP_NODISCARD
+#undef RINGTRAP_C_API
 
 #endif /* RINGTRAP_SIG_API_H */

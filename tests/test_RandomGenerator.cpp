@@ -2,7 +2,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -171,6 +174,129 @@ TEST(DrawSource, LockGivesWholeRuns) {
     t2.join();
     const std::vector<int> lo(stream.begin(), stream.begin() + 2000), hi(stream.begin() + 2000, stream.end());
     EXPECT_TRUE((a == lo && b == hi) || (a == hi && b == lo));
+}
+
+// Deterministic draws are a mode one turns on by name and can always ask about.
+TEST(DrawSource, DeterministicModeIsExplicitAndReported) {
+    use_os_entropy();
+    EXPECT_FALSE(draws_are_deterministic());
+    EXPECT_FALSE(draws_are_deterministic());  // asking changes nothing
+    use_deterministic_draws_for_known_answers(42);
+    EXPECT_TRUE(draws_are_deterministic());
+    EXPECT_EQ(take_draws(4), (std::vector<int>{30239, 9957, 2641, 27363}));  // the seed_draws(42) stream
+    set_draw_source([] { return 1; });
+    EXPECT_TRUE(draws_are_deterministic());
+    set_draw_source({});
+    EXPECT_TRUE(draws_are_deterministic());  // the seed is still in force
+    EXPECT_EQ(draw(), 23650);
+    set_draw_source([] { return 1; });
+    use_os_entropy();  // removes the custom source too
+    EXPECT_FALSE(draws_are_deterministic());
+    EXPECT_NE(take_draws(4), take_draws(4));
+}
+
+// Keystream that has been drawn does not outlive the operation that drew it
+// (the outermost DrawLock), whichever way it was consumed; with OS entropy the
+// 32 bytes that key the next refill are gone at once.
+TEST(DrawSource, ConsumedKeystreamIsWiped) {
+    for (const bool seeded : {true, false}) {
+        SCOPED_TRACE(seeded ? "seeded" : "os");
+        if (seeded)
+            seed_draws(3);
+        else
+            seed_draws_from_os();
+        (void)generate_randomBnd(7);  // the buffer is filled
+        double g[40];
+        std::uint8_t raw[7];
+        for (int round = 0; round < 3; ++round) {
+            (void)generate_Gaussian(0.0, 1.0);  // two draws at once
+            fill_Gaussian(g, 40, 0.0, 1.0);     // the bulk path
+            draw_bytes(raw, sizeof raw);
+            (void)draw();  // a bare draw, inside no operation
+        }
+        { const DrawLock operation; }  // ... is wiped when the next operation ends
+        const detail::DrawBuffer& b = detail::draw_buffer();
+        ASSERT_GT(b.cursor, 100u);
+        ASSERT_LT(b.cursor, b.limit) << "the test must stay within one refill";
+        EXPECT_TRUE(std::all_of(b.bytes, b.bytes + b.cursor, [](std::uint8_t x) { return x == 0; }));
+        EXPECT_FALSE(std::all_of(b.bytes + b.cursor, b.bytes + b.limit, [](std::uint8_t x) { return x == 0; }));
+    }
+}
+
+// With OS entropy every thread has its own stream: a thread inside a DrawLock
+// does not hold up another one's draws (if it did, the two threads below
+// would wait for each other until the time limit), and the streams differ.
+TEST(DrawSource, OsStreamsArePerThreadAndDoNotSerialise) {
+    seed_draws_from_os();
+    std::atomic<int> stage{0};
+    std::vector<int> a, b;
+    const auto wait_for = [&](int value) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (stage.load() < value && std::chrono::steady_clock::now() < give_up) std::this_thread::yield();
+        return stage.load() >= value;
+    };
+    bool a_saw_b = false, b_ran = false;
+    std::thread ta([&] {
+        DrawLock lock;
+        a = take_draws(600);
+        stage = 1;
+        a_saw_b = wait_for(2);  // still holding the lock
+    });
+    std::thread tb([&] {
+        if (!wait_for(1)) return;
+        DrawLock lock;
+        b = take_draws(600);
+        b_ran = true;
+        stage = 2;
+    });
+    ta.join();
+    tb.join();
+    EXPECT_TRUE(a_saw_b && b_ran) << "a draw lock held on one thread blocked another";
+    EXPECT_NE(a, b);
+}
+
+// The lower-level draw functions hold the draw lock themselves: with a seed,
+// two threads calling them at once each get one unbroken run of the stream.
+TEST(DrawSource, LowerLevelFunctionsTakeWholeRuns) {
+    constexpr std::size_t kCount = 3000;
+    seed_draws(11);
+    std::vector<std::int64_t> stream(2 * kCount);
+    fill_randomBnd(stream.data(), stream.size(), 1000);
+    seed_draws(11);
+    std::vector<std::int64_t> a(kCount), b(kCount);
+    std::thread t1([&] { fill_randomBnd(a.data(), kCount, 1000); });
+    std::thread t2([&] { fill_randomBnd(b.data(), kCount, 1000); });
+    t1.join();
+    t2.join();
+    const std::vector<std::int64_t> lo(stream.begin(), stream.begin() + kCount), hi(stream.begin() + kCount, stream.end());
+    EXPECT_TRUE((a == lo && b == hi) || (a == hi && b == lo));
+    seed_draws_from_os();
+}
+
+// Forking while another thread holds the draw lock: the child must not
+// inherit the lock held by a thread it does not have (it would hang on its
+// first draw; the alarm turns that into a failure).
+TEST(DrawSource, ForkWhileAnotherThreadHoldsTheLock) {
+    seed_draws(5);
+    std::atomic<bool> holding{false};
+    std::thread holder([&] {
+        DrawLock lock;
+        holding = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    });
+    while (!holding) std::this_thread::yield();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(20);
+        std::int64_t v[4];
+        fill_randomBnd(v, 4, 10);
+        _exit(0);
+    }
+    holder.join();
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    seed_draws_from_os();
 }
 
 // ---- Uniform source ------------------------------------------------------

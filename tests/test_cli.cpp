@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "ringtrap.h"
 #include "test_support.h"
 #include "tool_args.h"
@@ -509,6 +510,7 @@ TEST_F(Cli, UnreadableOrMisSizedInputsNameTheFile) {
                  {ws.path("dir"), "cannot read"});
 
     write_bytes(ws.path("short.sk"), ByteVec(1000, 0));
+    ::chmod(ws.path("short.sk").c_str(), 0600);  // keys made by hand are private too
     expect_error(ws.run({"sign", "--secret-key", ws.path("short.sk"), "--public-key", ws.path("a.pk")}),
                  {ws.path("short.sk"), "has 1000 bytes, which is not the size of a secret key"});
     ByteVec sig = read_bytes(ws.path("a.pk"));
@@ -600,16 +602,65 @@ TEST_F(Cli, WriteFailuresLeaveNoFileBehind) {
     EXPECT_NE(r.err.find("ringtrap: standard output: write failed"), std::string::npos) << r.err;
 }
 
-TEST_F(Cli, SignReplacesAnOldSignatureThroughALink) {
-    write_bytes(ws.path("old.sig"), ByteVec(10, 9));
-    fs::create_symlink(ws.path("old.sig"), ws.path("link.sig"));
+// Output names are replaced, never written through: a planted symbolic link
+// is replaced itself and its target left alone; anything but a regular file
+// or a link is refused; "the same file as an input" is decided by device and
+// inode, not by how the name is spelt.
+TEST_F(Cli, OutputFilesAreReplacedNotWrittenThrough) {
+    const ByteVec victim(10, 9);
+    write_bytes(ws.path("victim"), victim);
+    fs::create_symlink(ws.path("victim"), ws.path("link.sig"));
     ASSERT_EQ(sign_to(ws.path("link.sig")).status, 0);
-    EXPECT_TRUE(fs::is_symlink(ws.path("link.sig")));
-    EXPECT_EQ(read_bytes(ws.path("old.sig")).size(), sizes(Level::S128).signature);
-    // Signing over one of the inputs through a link is refused.
+    EXPECT_FALSE(fs::is_symlink(ws.path("link.sig")));
+    EXPECT_EQ(read_bytes(ws.path("link.sig")).size(), sizes(Level::S128).signature);
+    EXPECT_EQ(read_bytes(ws.path("victim")), victim);
+
+    fs::create_symlink(ws.path("victim"), ws.path("link.pk"));
+    ASSERT_EQ(ws.run({"keygen", "--force", "--public-key", ws.path("link.pk"), "--secret-key", ws.path("b.sk")}).status, 0);
+    EXPECT_FALSE(fs::is_symlink(ws.path("link.pk")));
+    EXPECT_EQ(read_bytes(ws.path("victim")), victim);
+
+    // A link to the message is replaced like any other; the message stays.
     fs::create_symlink(ws.path("msg"), ws.path("msg.link"));
-    expect_error(sign_to(ws.path("msg.link")), {"is also the input"});
+    ASSERT_EQ(sign_to(ws.path("msg.link")).status, 0);
     EXPECT_EQ(read_bytes(ws.path("msg")).size(), 64u);
+
+    // The message under another spelling (through a linked folder) or under a
+    // second hard link is still the message.
+    fs::create_directory_symlink(ws.path(""), ws.path("again"));
+    expect_error(sign_to(ws.path("again/msg")), {"is also the input"});
+    fs::create_hard_link(ws.path("msg"), ws.path("msg.hard"));
+    expect_error(sign_to(ws.path("msg.hard")), {"is also the input"});
+    expect_error(ws.run({"keygen", "--force", "--public-key", ws.path("again/k"), "--secret-key", ws.path("k")}),
+                 {"same file"});
+
+    ASSERT_EQ(::mkfifo(ws.path("fifo").c_str(), 0600), 0);
+    expect_error(sign_to(ws.path("fifo")), {ws.path("fifo"), "not a regular file"});
+    EXPECT_EQ(read_bytes(ws.path("msg")).size(), 64u);
+}
+
+// A secret key others can read still signs, with one warning line naming the
+// file and its mode; with deterministic draws the tool makes no keys at all.
+TEST_F(Cli, SecretKeyModeAndDeterministicDraws) {
+    ASSERT_EQ(::chmod(ws.path("a.sk").c_str(), 0640), 0);
+    const RunResult r = sign_to(ws.path("a.sig"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    for (const std::string& f : {std::string("warning"), ws.path("a.sk"), std::string("0640")})
+        EXPECT_NE(r.err.find(f), std::string::npos) << r.err;
+    ASSERT_EQ(::chmod(ws.path("a.sk").c_str(), 0600), 0);
+    EXPECT_EQ(sign_to(ws.path("a.sig")).err, "");
+
+    const std::vector<std::string> args{"keygen", "--public-key", ws.path("d.pk"), "--secret-key", ws.path("d.sk")};
+    use_deterministic_draws_for_known_answers(1);
+    ::testing::internal::CaptureStderr();
+    const int status = cli::run_tool(args);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    use_os_entropy();
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(err.find("deterministic"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(ws.path("d.pk")) || fs::exists(ws.path("d.sk")));
+    EXPECT_EQ(cli::run_tool(args), 0);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -163,6 +164,65 @@ TEST_P(Concurrency, ApiRunsBesideTheByteInterface) {
     start.open();
     for (auto& th : threads) th.join();
     for (const std::string& p : problems.list()) ADD_FAILURE() << p;
+}
+
+// The byte interface's kept key pair is shared state: one thread replaces and
+// forgets it while others sign. Every call must end cleanly (the sanitizers
+// watch for a key pair freed under a signer), and a signature that was made
+// must verify under the key pair it was made with.
+TEST_P(Concurrency, ByteInterfaceKeyPairChangesUnderSigners) {
+    ASSERT_EQ(sig_select_level(P().level), 0);
+    struct Pair {
+        std::vector<unsigned char> pk, sk;
+    };
+    std::mutex latest_mutex;
+    std::shared_ptr<const Pair> latest;
+    const auto make_pair = [&] {
+        auto pair = std::make_shared<Pair>();
+        pair->pk.resize(sig_public_key_bytes());
+        pair->sk.resize(sig_secret_key_bytes());
+        if (sig_keygen(pair->pk.data(), pair->sk.data()) != 0) return false;
+        const std::lock_guard<std::mutex> lock(latest_mutex);
+        latest = std::move(pair);
+        return true;
+    };
+    ASSERT_TRUE(make_pair());
+
+    Problems problems;
+    StartLine start;
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        start.wait();
+        for (int round = 0; round < 4; ++round) {
+            if (!make_pair()) problems.add("sig_keygen failed");
+            if (round == 2) sig_forget();
+        }
+    });
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&] {
+            start.wait();
+            std::vector<unsigned char> sig(sig_signature_bytes());
+            const unsigned char msg[] = "racing";
+            for (int i = 0; i < 6; ++i) {
+                std::shared_ptr<const Pair> pair;
+                {
+                    const std::lock_guard<std::mutex> lock(latest_mutex);
+                    pair = latest;
+                }
+                std::uint64_t siglen = 99;
+                const std::int32_t rc = sig_sign(pair->sk.data(), msg, sizeof msg, sig.data(), &siglen);
+                if (rc == 0) {
+                    if (sig_verf(pair->pk.data(), sig.data(), siglen, msg, sizeof msg) != 1)
+                        problems.add("a signature did not verify under its key pair");
+                } else if (siglen != 0 || sig[0] != 0) {
+                    problems.add("a failed sig_sign left a length or signature bytes");
+                }
+            }
+        });
+    start.open();
+    for (auto& th : threads) th.join();
+    for (const std::string& p : problems.list()) ADD_FAILURE() << p;
+    sig_forget();
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, Concurrency, ::testing::ValuesIn(testing::kAllParamSets), testing::param_name);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,8 +54,9 @@ Outcome returns(bool valid) { return {std::nullopt, valid}; }
 Outcome fails(Errc e) { return {e, false}; }
 
 // One row of the table. The C++ inputs carry their own lengths; the byte
-// interface takes full-size buffers only, so the case gives them separately
-// (nullopt when the bad input is a length the byte interface cannot express).
+// interface takes full-size keys, so the case gives them separately (nullopt
+// when the bad input is a length the byte interface cannot express). The
+// signature reaches sig_verf in a buffer of exactly c_siglen bytes.
 // Unset expectations mean "the case does not concern this entry point".
 struct Case {
     std::string name;
@@ -68,7 +70,7 @@ struct Case {
     std::optional<Outcome> signing;  // SigningKey::from_bytes(sk, pk) + sign, and sign(sk, pk, msg): valid = made a verifying signature
     int c_verf = 1;                 // sig_verf(c_pk, c_sig, c_siglen, msg)
     std::optional<bool> c_sign;     // sig_sign(c_sk, msg) succeeds (or fails cleanly)
-    int mem_verify = 1;             // Verify on the rows decoded from c_pk and c_sig
+    int mem_verify = 1;             // Verify on the rows decoded from c_pk and c_sig (full-size ones only)
 };
 
 template <typename B>
@@ -174,11 +176,17 @@ void run_case(const Case& c, const ParamSet& p, const Bytes& sig_keygen_pk) {
 
     if (c.c_pk && c.c_sig) {
         ASSERT_EQ(c.c_pk->size(), p.public_key_bytes());
-        ASSERT_EQ(c.c_sig->size(), p.signature_bytes());
-        EXPECT_EQ(sig_verf(c.c_pk->data(), c.c_sig->data(), c.c_siglen, data_or_null(c.msg), c.msg.size()), c.c_verf)
+        ASSERT_EQ(c.c_sig->size(), c.c_siglen);
+        // A heap block of exactly siglen bytes (never null), so that the
+        // sanitizers catch any read past it.
+        const std::unique_ptr<unsigned char[]> exact(new unsigned char[c.c_sig->size()]);
+        std::copy(c.c_sig->begin(), c.c_sig->end(), exact.get());
+        EXPECT_EQ(sig_verf(c.c_pk->data(), exact.get(), c.c_siglen, data_or_null(c.msg), c.msg.size()), c.c_verf)
             << "sig_verf";
-        EXPECT_EQ(Verify(row_of(*c.c_pk, p), row_of(*c.c_sig, p), data_or_null(c.msg), c.msg.size()), c.mem_verify)
-            << "Verify";
+        if (c.c_sig->size() == p.signature_bytes()) {
+            EXPECT_EQ(Verify(row_of(*c.c_pk, p), row_of(*c.c_sig, p), data_or_null(c.msg), c.msg.size()), c.mem_verify)
+                << "Verify";
+        }
     }
 
     if (c.c_sign && c.c_sk) {
@@ -318,28 +326,31 @@ TEST_P(Hostile, EveryEntryPointGivesTheDocumentedOutcome) {
     }
 
     // --- Signatures --------------------------------------------------------
-    // The byte interface does not consult the signature length, so the length
-    // cases reach it as a wrong length argument beside a full-size buffer.
-    for (const std::size_t size : {std::size_t{0}, sig.size() - 1, sig.size() + 1}) {
+    // Every length but the level's is invalid, and sig_verf reads none of it.
+    for (const std::size_t size : {std::size_t{0}, std::size_t{4}, sig.size() - 1, sig.size() + 1}) {
         add("signature of " + std::to_string(size) + " bytes", [&](Case& c) {
-            c.sig = fitted(sig, size);
+            c.sig = c.c_sig.emplace(fitted(sig, size));
             c.c_siglen = size;
             c.verify = fails(Errc::bad_signature_size);
+            c.c_verf = 0;
         });
     }
     add("signature of the other level", [&](Case& c) {
-        c.sig = foreign_sig;
-        c.c_sig = fitted(foreign_sig, sig.size());
+        c.sig = c.c_sig.emplace(foreign_sig);
         c.c_siglen = foreign_sig.size();
         c.verify = fails(Errc::bad_signature_size);
-        c.c_verf = c.mem_verify = 0;
+        c.c_verf = 0;
     });
-    const auto sig_case = [&](const std::string& name, Bytes s, bool valid) {
+    // Bytes carry exactly one encoding of a signature (the signer's); the
+    // in-memory Verify works on numbers and reduces them, so it accepts every
+    // congruent row (mem_valid).
+    const auto sig_case = [&](const std::string& name, Bytes s, bool valid, std::optional<bool> mem_valid = {}) {
         add(name, [&](Case& c) {
             c.sig = s;
             c.c_sig = s;
             c.verify = returns(valid);
-            c.c_verf = c.mem_verify = valid ? 1 : 0;
+            c.c_verf = valid ? 1 : 0;
+            c.mem_verify = mem_valid.value_or(valid) ? 1 : 0;
         });
     };
     sig_case("signature all zero", filled<Bytes>(sig.size(), 0x00), false);
@@ -357,11 +368,19 @@ TEST_P(Hostile, EveryEntryPointGivesTheDocumentedOutcome) {
         put(b, nz, value);
         return b;
     };
-    // The relation holds modulo q, so a coefficient moved by q is the same signature.
-    sig_case("signature coefficient shifted by +q", sig_with(x + q), true);
-    sig_case("signature coefficient shifted by -q", sig_with(x - q), true);
-    sig_case("signature coefficient 2^31-1", sig_with(kMaxMagnitude), congruent(kMaxMagnitude, x));
-    sig_case("signature coefficient -(2^31-1)", sig_with(-kMaxMagnitude), congruent(-kMaxMagnitude, x));
+    // Another encoding of the same numbers modulo q is not a second valid signature.
+    for (const std::int64_t shift : {q, -q, 2 * q, -2 * q})
+        sig_case("signature coefficient shifted by " + std::to_string(shift / q) + "q", sig_with(x + shift), false, true);
+    sig_case("signature coefficient 2^31-1", sig_with(kMaxMagnitude), false, congruent(kMaxMagnitude, x));
+    sig_case("signature coefficient -(2^31-1)", sig_with(-kMaxMagnitude), false, congruent(-kMaxMagnitude, x));
+    sig_case("signature coefficient (q-1)/2 + 1", sig_with(half + 1), false, congruent(half + 1, x));
+    for (std::size_t j = 0; j < sig.size() / 4; ++j)
+        if (get(sig, j) == 0) {
+            Bytes b = sig;
+            put_raw(b, j, 0, 0, 0, 0x80);
+            sig_case("signature with a negative zero", b, false, true);
+            break;
+        }
     sig_case("signature coefficient negated", sig_with(-x), false);
     {
         Bytes b = sig;
@@ -399,13 +418,16 @@ TEST_P(Hostile, EveryEntryPointGivesTheDocumentedOutcome) {
     sk_size("secret key of 0 bytes", SecretBytes{});
     sk_size("secret key one byte short", SecretBytes(sk_.begin(), sk_.end() - 1));
     sk_size("secret key one byte long", fitted(sk_, sk_.size() + 1));
-    const auto sk_case = [&](const std::string& name, SecretBytes s, bool matches) {
+    const auto sk_case = [&](const std::string& name, SecretBytes s, bool matches, Errc error = Errc::key_mismatch) {
         add(name, [&](Case& c) {
             c.sk = s;
             c.c_sk = plain(s);
-            c.signing = matches ? returns(true) : fails(Errc::key_mismatch);
+            c.signing = matches ? returns(true) : fails(error);
             c.c_sign = matches;
         });
+    };
+    const auto sk_malformed = [&](const std::string& name, SecretBytes s) {
+        sk_case(name, std::move(s), false, Errc::malformed_secret_key);
     };
     const auto sk_with = [&](std::size_t index, std::int64_t value) {
         SecretBytes b = sk_;
@@ -413,17 +435,19 @@ TEST_P(Hostile, EveryEntryPointGivesTheDocumentedOutcome) {
         return b;
     };
     sk_case("secret key all zero", filled<SecretBytes>(sk_.size(), 0x00), false);
-    sk_case("secret key all 0xFF", filled<SecretBytes>(sk_.size(), 0xFF), false);
-    sk_case("secret key coefficient 2^31-1", sk_with(0, kMaxMagnitude), false);
-    sk_case("secret key coefficient -(2^31-1)", sk_with(kk * nn, -kMaxMagnitude), false);
-    sk_case("secret key coefficient off by one", sk_with(0, get(sk_, 0) + 1), false);
-    // Signing works modulo q: a trapdoor coefficient moved by q is the same trapdoor.
-    sk_case("secret key coefficient shifted by +q", sk_with(0, get(sk_, 0) + q), true);
+    sk_malformed("secret key all 0xFF", filled<SecretBytes>(sk_.size(), 0xFF));
+    sk_malformed("secret key coefficient 2^31-1", sk_with(0, kMaxMagnitude));
+    sk_malformed("secret key coefficient -(2^31-1)", sk_with(kk * nn, -kMaxMagnitude));
+    sk_case("secret key coefficient off by one", sk_with(0, get(sk_, 0) + (get(sk_, 0) < 0 ? 1 : -1)), false);
+    // Only the generator's encoding of its own range loads: not the same
+    // trapdoor moved by q, not a negative zero.
+    sk_malformed("secret key coefficient shifted by +q", sk_with(0, get(sk_, 0) + q));
+    sk_malformed("secret key coefficient shifted by -q", sk_with(kk * nn + 1, get(sk_, kk * nn + 1) - q));
     for (std::size_t j = 0; j < kk * nn; ++j)
         if (get(sk_, j) == 0) {
             SecretBytes b = sk_;
             put_raw(b, j, 0, 0, 0, 0x80);
-            sk_case("secret key with a negative zero", b, true);
+            sk_malformed("secret key with a negative zero", b);
             break;
         }
     {
@@ -469,6 +493,41 @@ TEST_P(Hostile, EveryEntryPointGivesTheDocumentedOutcome) {
     });
 
     for (const Case& c : cases) run_case(c, p, pk_);
+}
+
+// Loading a secret key checks that its trapdoor is one key generation can
+// produce: every coefficient within trapdoor_coeff_bound, which the generator
+// reaches exactly (first draws 0 and 1: cosine 1, widest radius). A made-up
+// pair with the public key its trapdoor implies passes the key-pair check, so
+// only the bound tells it apart.
+TEST_P(Hostile, SecretKeysBeyondWhatKeyGenerationMakesAreMalformed) {
+    const ParamSet& p = P();
+    const auto kk = static_cast<std::size_t>(p.k), nn = static_cast<std::size_t>(p.n);
+    const std::int64_t bound = core::trapdoor_coeff_bound(p);
+    {
+        const testing::ScriptedDraws draws(3, {0, 1});
+        const KeyPair kp = generate_keypair(level());
+        EXPECT_EQ(get(kp.secret_key, 0), bound) << "the bound is what the generator makes at its extreme";
+    }
+    // T0 = (v, 0, ...), T1 = 0: A_(i+2) = 2^i - T0_i.
+    const auto made_up = [&](std::int64_t v) {
+        KeyPair kp{level(), pk_, SecretBytes(sk_.size(), 0)};
+        put(kp.secret_key, 0, v);
+        for (std::size_t i = 0; i < kk; ++i)
+            for (std::size_t j = 0; j < nn; ++j) put(kp.public_key, (i + 2) * nn + j, 0);
+        for (std::size_t i = 0; i < kk; ++i) put(kp.public_key, (i + 2) * nn, centred_mod(std::int64_t{1} << i, p.q));
+        put(kp.public_key, 2 * nn, centred_mod(1 - v, p.q));
+        return kp;
+    };
+    const Bytes msg = text("made up");
+    const KeyPair edge = made_up(bound);
+    EXPECT_TRUE(verify(edge.public_key, sign(edge.secret_key, edge.public_key, msg), msg));
+    for (const std::int64_t v : {bound + 1, -(bound + 1), (p.q - 1) / 2}) {
+        SCOPED_TRACE(v);
+        const KeyPair bad = made_up(v);
+        expect_outcome(fails(Errc::malformed_secret_key), "SigningKey::from_bytes",
+                       [&] { return SigningKey::from_bytes(bad.secret_key, bad.public_key).level() == level(); });
+    }
 }
 
 // The in-memory Verify takes rows of any 64-bit coefficients, which no byte

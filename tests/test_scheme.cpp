@@ -268,9 +268,9 @@ TEST_P(ByteInterface, RoundTripSizesAndLayout) {
     EXPECT_EQ(siglen, P().signature_bytes());
     for (std::size_t i = siglen; i < sig.size(); ++i) ASSERT_EQ(sig[i], 0xEE) << "write past the end";
     EXPECT_EQ(sig_verf(pk.data(), sig.data(), siglen, msg, sizeof msg), 1);
-    // The length argument is not consulted.
-    EXPECT_EQ(sig_verf(pk.data(), sig.data(), 0, msg, sizeof msg), 1);
-    EXPECT_EQ(sig_verf(pk.data(), sig.data(), 12345, msg, sizeof msg), 1);
+    // Any length but the level's signature size is an invalid signature.
+    for (const std::uint64_t len : {std::uint64_t{0}, siglen - 1, siglen + 1, std::uint64_t{12345}})
+        EXPECT_EQ(sig_verf(pk.data(), sig.data(), len, msg, sizeof msg), 0) << len;
     // A different message fails; so does a sign bit flipped in x_0.
     EXPECT_EQ(sig_verf(pk.data(), sig.data(), siglen, msg, sizeof msg - 1), 0);
     std::size_t j = 0;

@@ -1,7 +1,7 @@
 // sig_sign keeps the prepared trapdoor of the last sig_keygen and recognises
 // its secret key by comparing all the bytes: a key that differs anywhere,
 // even in its very last coefficient, must take the slow path and be refused,
-// without disturbing what is kept.
+// without disturbing what is kept; sig_forget drops it.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -38,6 +38,20 @@ TEST_P(SignCache, EveryByteOfTheSecretKeyCounts) {
     EXPECT_NE(sig_sign(sk.data(), msg, sizeof msg, sig.data(), &siglen), 0);
     ASSERT_EQ(sig_sign(sk2.data(), msg, sizeof msg, sig.data(), &siglen), 0);
     EXPECT_EQ(sig_verf(pk2.data(), sig.data(), siglen, msg, sizeof msg), 1);
+
+    // sig_forget drops it: signing fails cleanly until the next sig_keygen,
+    // and what was signed before still verifies.
+    sig_forget();
+    std::vector<unsigned char> after(sig.size(), 0x55);
+    siglen = 99;
+    EXPECT_EQ(sig_sign(sk2.data(), msg, sizeof msg, after.data(), &siglen), -1);
+    EXPECT_EQ(siglen, 0u);
+    EXPECT_EQ(after, std::vector<unsigned char>(sig.size(), 0));
+    EXPECT_EQ(sig_verf(pk2.data(), sig.data(), sig.size(), msg, sizeof msg), 1);
+    sig_forget();  // twice is harmless
+    ASSERT_EQ(sig_keygen(pk.data(), sk.data()), 0);
+    ASSERT_EQ(sig_sign(sk.data(), msg, sizeof msg, sig.data(), &siglen), 0);
+    EXPECT_EQ(sig_verf(pk.data(), sig.data(), siglen, msg, sizeof msg), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, SignCache, ::testing::ValuesIn(testing::kAllParamSets), testing::param_name);

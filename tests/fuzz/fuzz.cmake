@@ -50,4 +50,4 @@ add_custom_target(fuzz_targets DEPENDS ${RINGTRAP_FUZZ_EXECUTABLES})
 # Writes the committed seed corpus (tests/fuzz/corpus); plain build, no fuzzer.
 add_executable(ringtrap_fuzz_seeds ${RINGTRAP_FUZZ_DIR}/make_seeds.cpp)
 target_include_directories(ringtrap_fuzz_seeds PRIVATE ${RINGTRAP_FUZZ_DIR})
-target_link_libraries(ringtrap_fuzz_seeds PRIVATE ringtrap ringtrap_flags)
+target_link_libraries(ringtrap_fuzz_seeds PRIVATE ringtrap_internal ringtrap_flags)

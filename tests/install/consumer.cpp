@@ -10,6 +10,9 @@
 #ifdef RINGTRAP_NODISCARD
 #error "sig_api.h leaks its attribute macro"
 #endif
+#if defined(RINGTRAP_API) || defined(RINGTRAP_C_API)
+#error "a public header leaks its export macro"
+#endif
 
 namespace {
 
