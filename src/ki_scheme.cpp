@@ -25,6 +25,11 @@ void wipe(std::vector<T>& v) noexcept {
     secure_zero(v.data(), v.size() * sizeof(T));
 }
 
+// g_i = b^i.
+inline std::int64_t gadget_entry(const KiParamSet& p, std::size_t i) noexcept {
+    return std::int64_t{1} << (static_cast<std::size_t>(p.base_bits()) * i);
+}
+
 // x mod q in (-q, q) for |x| < 2^50: subtract q times the rounded quotient.
 inline std::int32_t reduce_ct(std::int64_t x, std::int64_t q, double inv_q) noexcept {
     return static_cast<std::int32_t>(x - q * round_ct(static_cast<double>(x) * inv_q));
@@ -160,7 +165,7 @@ const NttTables& ntt_tables(const KiParamSet& p) {
 }
 
 const GadgetSampler& gadget_sampler(const KiParamSet& p) {
-    return cached<GadgetSampler>(p, [&] { return std::make_unique<GadgetSampler>(p.q, p.k, p.r, p.rho); });
+    return cached<GadgetSampler>(p, [&] { return std::make_unique<GadgetSampler>(p.q, p.base, p.k, p.r, p.rho); });
 }
 
 SecretKey::~SecretKey() { wipe(t); }
@@ -213,7 +218,7 @@ KeyPair keygen(const KiParamSet& p, WordStream& ws) {
     std::vector<std::int64_t> coeffs(sz(p.m()), 0);
     coeffs[0] = 1;
     std::int64_t* a = coeffs.data() + n;
-    const std::uint64_t mask = (std::uint64_t{1} << p.k) - 1;
+    const std::uint64_t mask = (std::uint64_t{1} << p.q_bits()) - 1;
     for (std::size_t filled = 0; filled < n;) {
         const std::uint64_t w = ct::declassified(ws.next());
         for (std::uint64_t half : {w & 0xFFFFFFFFu, w >> 32}) {
@@ -222,7 +227,7 @@ KeyPair keygen(const KiParamSet& p, WordStream& ws) {
         }
     }
 
-    // A_(i+2) = 2^i - (a T1_i + T0_i), with a in Montgomery form (a R) so that
+    // A_(i+2) = b^i - (a T1_i + T0_i), with a in Montgomery form (a R) so that
     // one Montgomery product gives a T1_i.
     std::vector<std::int32_t> a_ntt(n), a_mont(n), r2(n, nt.r2), row(n);
     to_ntt(nt, a, a_ntt.data());
@@ -234,7 +239,7 @@ KeyPair keygen(const KiParamSet& p, WordStream& ws) {
         ntt_inverse(nt, row.data(), false);
         std::int64_t* dst = coeffs.data() + (i + 2) * n;
         for (std::size_t j = 0; j < n; ++j) {
-            const std::int64_t v = (j == 0 ? std::int64_t{1} << i : 0) - row[j] - t[i * n + j];
+            const std::int64_t v = (j == 0 ? gadget_entry(p, i) : 0) - row[j] - t[i * n + j];
             dst[j] = centre_ct(reduce_ct(v, p.q, inv_q), nt.q);
         }
     }
@@ -264,7 +269,7 @@ bool key_pair_matches(const PublicKey& pk, const SecretKey& sk) {
     std::vector<std::int64_t> out(n);
     std::uint64_t bad = 0;
     for (std::size_t i = 0; i < k; ++i) {
-        // A_0 T0_i + A_1 T1_i + A_(i+2) must be the constant 2^i.
+        // A_0 T0_i + A_1 T1_i + A_(i+2) must be the constant b^i.
         std::fill(acc.begin(), acc.end(), 0);
         to_ntt(nt, sk.t.data() + i * n, row.data());
         ntt_pointwise_acc(nt, acc.data(), pk.a_ntt.data(), row.data());
@@ -273,7 +278,7 @@ bool key_pair_matches(const PublicKey& pk, const SecretKey& sk) {
         from_ntt_centred(nt, acc.data(), out.data());
         const double inv_q = 1.0 / static_cast<double>(p.q);
         for (std::size_t j = 0; j < n; ++j) {
-            const std::int64_t v = out[j] + pk.a[(i + 2) * n + j] - (j == 0 ? std::int64_t{1} << i : 0);
+            const std::int64_t v = out[j] + pk.a[(i + 2) * n + j] - (j == 0 ? gadget_entry(p, i) : 0);
             bad |= static_cast<std::uint64_t>(reduce_ct(v, p.q, inv_q) != 0);
         }
     }

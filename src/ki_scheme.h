@@ -1,8 +1,8 @@
-// The key-independent, constant-time signature engine (sets of ki_params.h).
+// The key-independent, constant-time signature engine (KiParamSet, params.h).
 //
-// Public row A = [1 | a | 2^i - (a T1_i + T0_i)]_(i<k) with the trapdoor
+// Public row A = [1 | a | b^i - (a T1_i + T0_i)]_(i<k) with the trapdoor
 // T = [T0; T1] (2 x k ring elements, coefficients ~ D_{Z, K_T kSigmaBin}), so
-// A [T0; T1; I_k] = g = (1, 2, ..., 2^(k-1)). A preimage x of u (A x = u mod q)
+// A [T0; T1; I_k] = g = (1, b, ..., b^(k-1)) for the set's gadget base b. A preimage x of u (A x = u mod q)
 // is x = p + [T0; T1; I] z with a perturbation p of covariance
 // s^2 I - rho^2 [T; I][T; I]* and z a gadget solution of width rho: its
 // distribution is the discrete Gaussian of width s on the coset, whatever
@@ -67,7 +67,7 @@ constexpr std::int64_t trapdoor_coeff_bound(const KiParamSet& p) { return 10 * p
 // Key generation from one stream: T0 then T1 (sample_centred_batch of 2 k n
 // values), redrawn while s1(T) > s1_max; then a, n coefficients by rejection
 // from the words (each word gives two candidates, its low and high 32 bits
-// masked to k bits, kept when below q). The overload without a stream seeds
+// masked to the bit length of q, kept when below q). The overload without a stream seeds
 // one from the draw source (under DrawLock).
 KeyPair keygen(const KiParamSet& p, WordStream& ws);
 KeyPair keygen(const KiParamSet& p);
