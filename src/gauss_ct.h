@@ -99,12 +99,14 @@ std::int64_t sample_wide(WordStream& ws, const WideWidth& w, double centre);
 
 // ---------------------------------------------------------------------------
 // Exact D_{Z, 0, K * kSigmaBin} for integer K in [1, 2^20] (public), in bulk.
-// Words: attempts as in sample_wide (4 words each; about 1.47 attempts per
-// sample for large K, 1.28 at K = 1), in chunks of 64 samples run in rounds as
-// in sample_narrow_batch: with P samples pending a round takes 4P words, the w0
-// of every attempt, then their w1, w2 and w3. The chunk's outputs are its
-// accepted values in the order they are accepted (round by round, in attempt
-// order). Throws std::invalid_argument for K outside [1, 2^20].
+// K = 1: 2 words per sample, no rejection (a table of D_{Z, kSigmaBin}: sample
+// j of the batch is words 2j and 2j + 1). K >= 2: attempts as in sample_wide
+// (4 words each; about 1.47 attempts per sample for large K), in chunks of 64
+// samples run in rounds as in sample_narrow_batch: with P samples pending a
+// round takes 4P words, the w0 of every attempt, then their w1, w2 and w3. The
+// chunk's outputs are its accepted values in the order they are accepted
+// (round by round, in attempt order). Throws std::invalid_argument for K
+// outside [1, 2^20].
 void sample_centred_batch(WordStream& ws, std::int64_t K, std::int64_t* out, std::size_t count);
 
 // ---------------------------------------------------------------------------

@@ -203,6 +203,7 @@ void check_table(const detail::Rcdt96 (&table)[N], Weight weight) {
 
 TEST(GaussTables, EntriesMatchLongDouble) {
     check_table(detail::kBinRcdt, [](int z) { return std::exp2(-static_cast<long double>(z * z)); });
+    check_table(detail::kBinSymRcdt, [](int z) { return (z == 0 ? 1 : 2) * std::exp2(-static_cast<long double>(z * z)); });
     check_table(detail::kNarrowRcdt, [](int z) { return rho(z, 1.70L); });
     check_table(detail::kNarrowWideRcdt, [](int z) { return rho(z, 1.70L / 0.75L); });
 }
@@ -391,6 +392,23 @@ TEST_P(Centred, ChiSquareAgainstTheDiscreteGaussian) {
 
 INSTANTIATE_TEST_SUITE_P(Widths, Centred, ::testing::Values(1, 2, 7, 14000, 1 << 20));
 
+// K = 1 reads words 2j and 2j + 1 for sample j, with no rejection: |z| is the
+// count of thresholds above the 96-bit uniform, the sign bit 0 of the second
+// word (checked against a 128-bit reference comparison).
+TEST(CentredSampler, UnitWidthIsTheTableOnTwoWordsPerSample) {
+    WordStream ws = stream(9), ref = stream(9);
+    std::vector<std::int64_t> out(301);  // several chunks and a partial one
+    sample_centred_batch(ws, 1, out.data(), out.size());
+    for (std::size_t j = 0; j < out.size(); ++j) {
+        const std::uint64_t w0 = ref.next(), w1 = ref.next();
+        const u128 u = (u128{w0} << 32) | (w1 >> 32);
+        std::int64_t x = 0;
+        for (const auto& th : detail::kBinSymRcdt) x += u < ((u128{th.hi} << 33) | th.lo);
+        ASSERT_EQ(out[j], (w1 & 1) ? -x : x) << j;
+    }
+    EXPECT_EQ(ws.next(), ref.next());
+}
+
 TEST(CentredSampler, RejectsKOutsideItsRange) {
     WordStream ws = stream(7);
     std::int64_t out[1];
@@ -514,6 +532,9 @@ TEST(Samplers, BulkPathsAgree) {
         sample_narrow_batch(ws, narrow_table_r(), centres.data(), 1.3, a.data(), a.size());
         sample_narrow_batch(ws, narrow_table_r_wide(), centres.data(), 2.0, b.data(), b.size());
         sample_centred_batch(ws, 14000, c.data(), c.size());
+        std::vector<std::int64_t> d(300);
+        sample_centred_batch(ws, 1, d.data(), d.size());
+        c.insert(c.end(), d.begin(), d.end());
         std::vector<double> g(301);
         sample_normals(ws, g.data(), g.size());
         a.insert(a.end(), b.begin(), b.end());
