@@ -209,8 +209,8 @@ void FieldTree::build(const FftPlan& plan, const double* f_values, double* scrat
     if (n_ != n) {
         wipe();
         n_ = n;
-        ratio_.assign(field_tree_ratios(n), 0.0);
-        leaves_.assign(n, gauss::WideWidth{});
+        ratio_.resize(field_tree_ratios(n));  // every entry is written below
+        leaves_.resize(n);
     }
     double* f = scratch;  // n / 2 values, consumed by the recursion
     std::memcpy(f, f_values, n / 2 * sizeof(double));

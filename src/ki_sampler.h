@@ -19,6 +19,7 @@
 
 #include "gauss_ct.h"
 #include "ki_fft.h"
+#include "ki_memory.h"
 #include "word_stream.h"
 
 namespace ringtrap::ki {
@@ -93,8 +94,8 @@ private:
                     std::size_t offset, std::size_t stride, std::size_t pos, std::size_t lpos, double* scratch) const;
 
     std::size_t n_ = 0;
-    std::vector<double> ratio_;              // preorder: node, odd subtree, even subtree
-    std::vector<gauss::WideWidth> leaves_;   // odd subtree's leaves first
+    KeyVector<double> ratio_;             // preorder: node, odd subtree, even subtree
+    KeyVector<gauss::WideWidth> leaves_;  // odd subtree's leaves first
 };
 
 // Ratio count of the subtree of a node of K_m.

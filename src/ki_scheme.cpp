@@ -20,8 +20,8 @@ namespace {
 
 std::size_t sz(std::int64_t v) { return static_cast<std::size_t>(v); }
 
-template <typename T>
-void wipe(std::vector<T>& v) noexcept {
+template <typename T, typename A>
+void wipe(std::vector<T, A>& v) noexcept {
     secure_zero(v.data(), v.size() * sizeof(T));
 }
 
@@ -186,7 +186,7 @@ PublicKey make_public_key(const KiParamSet& p, std::vector<std::int64_t> coeffs)
 }
 
 double trapdoor_s1_squared(const KiParamSet& p, const std::int64_t* t) {
-    std::vector<double> t_fft(2 * sz(p.k) * sz(p.n));
+    KeyVector<double> t_fft(2 * sz(p.k) * sz(p.n));
     trapdoor_fft(p, t, t_fft.data());
     const double r = s1_squared_from_fft(p, t_fft.data());
     wipe(t_fft);
@@ -302,12 +302,12 @@ SigningKey::SigningKey(const PublicKey& pk, const SecretKey& sk) {
     ntt_ = &ntt_tables(p);
     fft_ = &fft_plan(p.log_n);
     gadget_ = &gadget_sampler(p);
-    a_ntt_ = pk.a_ntt;
+    a_ntt_.assign(pk.a_ntt.begin(), pk.a_ntt.end());
 
     t_fft_.resize(2 * k * n);
     trapdoor_fft(p, sk.t.data(), t_fft_.data());
     const std::uint64_t in_bound = coeffs_in_bound(sk.t.data(), 2 * k * n, trapdoor_coeff_bound(p));
-    std::vector<double> g(4 * h);
+    KeyVector<double> g(4 * h);
     gram(p, t_fft_.data(), g.data());
     const double lam = max_gram_eigenvalue(h, g.data(), g.data() + h, g.data() + 2 * h, g.data() + 3 * h);
     // A key that fails the check is refused and never used.
@@ -322,7 +322,7 @@ SigningKey::SigningKey(const PublicKey& pk, const SecretKey& sk) {
 
     const double s2 = p.s * p.s, rho2 = p.rho * p.rho, w2 = s2 - rho2;
     centre_scale_ = -rho2 / w2;
-    std::vector<double> av(h), dv(h), bv(n), schur(h), scratch(FieldTree::scratch_size(n));
+    KeyVector<double> av(h), dv(h), bv(n), schur(h), scratch(FieldTree::scratch_size(n));
     short_covariance_values(p, g.data(), av.data(), dv.data(), bv.data(), bv.data() + h);
     l_top_.resize(n);
     for (std::size_t j = 0; j < h; ++j) {

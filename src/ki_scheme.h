@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "ki_fft.h"
+#include "ki_memory.h"
 #include "ki_params.h"
 #include "ki_sampler.h"
 #include "ntt.h"
@@ -143,10 +144,10 @@ private:
     const NttTables* ntt_ = nullptr;
     const FftPlan* fft_ = nullptr;
     const GadgetSampler* gadget_ = nullptr;
-    std::vector<std::int32_t> a_ntt_;  // public row, (k+2) n
-    std::vector<std::int32_t> t_ntt_;  // 2 k n
-    std::vector<double> t_fft_;        // 2 k n
-    std::vector<double> l_top_;        // n: b / d of the 2 x 2 step, per point (re, im)
+    KeyVector<std::int32_t> a_ntt_;  // public row, (k+2) n
+    KeyVector<std::int32_t> t_ntt_;  // 2 k n
+    KeyVector<double> t_fft_;        // 2 k n
+    KeyVector<double> l_top_;        // n: b / d of the 2 x 2 step, per point (re, im)
     FieldTree tree_d_, tree_schur_;    // entry 1, then entry 0
     double centre_scale_ = 0.0;        // -rho^2 / w^2
 };
