@@ -210,7 +210,7 @@ void FieldTree::build(const FftPlan& plan, const double* f_values, double* scrat
         wipe();
         n_ = n;
         ratio_.resize(field_tree_ratios(n));  // every entry is written below
-        leaves_.resize(n);
+        leaves_.resize(n / 2);
     }
     double* f = scratch;  // n / 2 values, consumed by the recursion
     std::memcpy(f, f_values, n / 2 * sizeof(double));
@@ -222,9 +222,7 @@ void FieldTree::build_rec(const FftPlan& plan, std::size_t m, double* f, std::si
     if (m == 2) {
         // A self-adjoint element of K_2 is a real constant: two independent
         // coordinates of variance f.
-        const gauss::WideWidth w = gauss::prepare_wide(sqrt_ct(f[0]));
-        leaves_[lpos] = w;
-        leaves_[lpos + 1] = w;
+        leaves_[lpos / 2] = gauss::prepare_wide(sqrt_ct(f[0]));
         return;
     }
     const std::size_t h = m / 4;
@@ -254,10 +252,12 @@ void FieldTree::sample_rec(WordStream& ws, const FftPlan& plan, std::size_t m, d
                            std::int64_t* out, std::size_t offset, std::size_t stride, std::size_t pos,
                            std::size_t lpos, double* scratch) const {
     if (m == 2) {
-        // c = c0 + i c1 (c[0], c[1]); the odd coordinate first, then the even
-        // one (their covariance is diagonal).
-        const std::int64_t z1 = gauss::sample_wide(ws, leaves_[lpos], c[1]);
-        const std::int64_t z0 = gauss::sample_wide(ws, leaves_[lpos + 1], c[0]);
+        // c = c0 + i c1 (c[0], c[1]); the odd coordinate and the even one
+        // together (their covariance is diagonal, with one width).
+        const double centres[2] = {c[1], c[0]};
+        std::int64_t zz[2];
+        gauss::sample_wide_batch(ws, leaves_[lpos / 2], centres, zz, 2);
+        const std::int64_t z1 = zz[0], z0 = zz[1];
         out[offset + stride] = z1;
         out[offset] = z0;
         z[0] = static_cast<double>(z0);

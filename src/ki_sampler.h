@@ -81,7 +81,8 @@ public:
 
     // z ~ D_{Z^n, c, sqrt(f)}: c given in the FFT domain (n doubles, split
     // re/im), z written as n integers to out and in the FFT domain to z_fft.
-    // Words: n sample_wide calls, in the order of the leaves (odd halves first).
+    // Words: one sample_wide_batch of two samples (odd coordinate first) per
+    // leaf, in the order of the leaves (odd halves first).
     void sample(WordStream& ws, const FftPlan& plan, const double* c_fft, std::int64_t* out, double* z_fft,
                 double* scratch) const;
 
@@ -95,7 +96,7 @@ private:
 
     std::size_t n_ = 0;
     KeyVector<double> ratio_;             // preorder: node, odd subtree, even subtree
-    KeyVector<gauss::WideWidth> leaves_;  // odd subtree's leaves first
+    KeyVector<gauss::WideWidth> leaves_;  // one width per leaf (K_2), odd subtree's leaves first
 };
 
 // Ratio count of the subtree of a node of K_m.

@@ -439,7 +439,10 @@ TEST_P(Wide, DistributionAndAcceptanceRate) {
     copy.fill(words.data(), words.size());
     const WideWidth w = prepare_wide(c.sigma);
     std::vector<std::int64_t> out(n);
-    for (auto& z : out) z = sample_wide(ws, w, c.centre);
+    // Half one sample at a time, half in batches (rounds of up to 4 attempts).
+    for (std::size_t i = 0; i < n / 2; ++i) out[i] = sample_wide(ws, w, c.centre);
+    const std::vector<double> centres(n - n / 2, c.centre);
+    sample_wide_batch(ws, w, centres.data(), out.data() + n / 2, centres.size());
     const auto used = static_cast<std::size_t>(std::find(words.begin(), words.end(), ws.next()) - words.begin());
     ASSERT_LT(used, words.size());
     ASSERT_EQ(used % 4, 0u);
@@ -463,6 +466,24 @@ INSTANTIATE_TEST_SUITE_P(Cases, Wide,
                          ::testing::Values(WideCase{64, 0.0}, WideCase{64, 0.5}, WideCase{64, -1234.3},
                                            WideCase{100.25, 0.49}, WideCase{1000, -0.25}, WideCase{12345.6, 98765.4321},
                                            WideCase{20000, -131071.5}, WideCase{1048576, 3.0}));
+
+// Every output of a batch belongs to its own centre (the retries keep their
+// slots): centres 10^4 apart at width 100, each output within 20 widths of
+// its centre; the first sample of a batch is the single call's.
+TEST(WideSampler, BatchKeepsEachSampleWithItsCentre) {
+    const WideWidth w = prepare_wide(100.0);
+    std::vector<double> centres(103);
+    for (std::size_t i = 0; i < centres.size(); ++i) centres[i] = (i % 2 ? -1e4 : 1e4) * static_cast<double>(i) + 0.3;
+    WordStream ws = stream(14), single = stream(14);
+    std::vector<std::int64_t> out(centres.size());
+    sample_wide_batch(ws, w, centres.data(), out.data(), out.size());
+    for (std::size_t i = 0; i < out.size(); ++i) EXPECT_NEAR(static_cast<double>(out[i]), centres[i], 2000.0) << i;
+    WordStream one = stream(14);
+    std::int64_t first;
+    sample_wide_batch(one, w, centres.data(), &first, 1);
+    EXPECT_EQ(first, sample_wide(single, w, centres[0]));
+    EXPECT_EQ(one.next(), single.next());
+}
 
 TEST(WideSampler, PreparationClampsTheWidth) {
     const WideWidth lo = prepare_wide(1.0), min = prepare_wide(kWideMinSigma);
