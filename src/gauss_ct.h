@@ -30,11 +30,11 @@
 // (tools/gen_gauss_tables.py --report computes the terms for the extreme widths
 // over a grid of centres), so the Renyi divergence of order a = 512 is
 // R_a(P || D) <= 1 + (a / 2) E_D[eta^2] (1 + 2^-30) <= 1 + 2^-86 per sample. A
-// signature (about 10^5 samples at S128, 2 * 10^5 at S256) has
-// R_512 <= 1 + 2^-68, and 2^64 signatures R_512 <= exp(2^-4): an attack that
+// signature (2 k n + 2 n samples: 20480 at S128, 49152 < 2^15.6 at S256) has
+// R_512 <= 1 + 2^-70, and 2^64 signatures R_512 <= exp(2^-6): an attack that
 // succeeds with probability eps against ideal samples succeeds with at most
-// (1.07 eps)^(511/512) against ours, less than 0.1 bit of security.
-// Cut tails alone are a statistical distance <= 2^-78 per signature.
+// (1.02 eps)^(511/512) against ours, less than 0.1 bit of security.
+// Cut tails alone are a statistical distance <= 2^-80 per signature.
 // Normals: each value is the polar transform of its words to within a few
 // units of 2^-53, with the tail beyond |x| = 13.2 cut (mass about 2^-126).
 #pragma once

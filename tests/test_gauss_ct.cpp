@@ -169,6 +169,7 @@ TEST(WordStream, InPlaceWindowsKeepTheOrder) {
             ASSERT_TRUE(std::equal(part, part + k, expect.begin() + static_cast<std::ptrdiff_t>(at)));
             at += k;
         }
+        ASSERT_EQ(ws.words_used(), at);  // windows read ahead, but only advance() consumes
     }
 }
 
