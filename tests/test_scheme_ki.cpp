@@ -175,7 +175,7 @@ TEST_P(KiScheme, PreimagesOfAnyTarget) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sets, KiScheme, ::testing::Values(&kS128, &kToy8),
+INSTANTIATE_TEST_SUITE_P(Sets, KiScheme, ::testing::Values(&kS128, &kS256, &kToy8),
                          [](const auto& param_info) { return std::string(param_info.param->name); });
 
 // The key-free leakage statistics of many signatures of one S128 key. With
