@@ -44,6 +44,7 @@ constexpr bool check_ki_params(const KiParamSet& p) {
     if (diff > 1e-6 || diff < -1e-6) return false;
     if (p.s * p.s < rho2 * (p.s1_max * p.s1_max + 1) + 4e4) return false;
     if (p.beta_squared >= p.q * p.q) return false;
+    if (2 * (10 * p.K_T - 1) >= p.q) return false;  // trapdoor coefficients are NTT inputs as they are
     return p.r == 1.70 && p.K_T >= 1 && p.low_bits >= 1;
 }
 

@@ -12,6 +12,7 @@
 #include "secret.h"
 #include "ct.h"
 #include "gauss_ct.h"
+#include "gauss_ct_detail.h"
 #include "ki_hash.h"
 
 namespace ringtrap::ki {
@@ -109,11 +110,19 @@ void gram(const KiParamSet& p, const double* t_fft, double* g) noexcept {
     }
 }
 
+// The exact conversion of small integers (|v| < 2^51) that vectorises (an
+// int64 -> double conversion has no AVX2 instruction). Used on trapdoor
+// coefficients, whose bound is checked separately: for a coefficient out of
+// bound the value is wrong, but such a key is refused anyway.
+inline double small_to_double(std::int64_t v) noexcept {
+    return gauss::detail::small_to_double(static_cast<std::uint64_t>(v));
+}
+
 void trapdoor_fft(const KiParamSet& p, const std::int64_t* t, double* t_fft) noexcept {
     const std::size_t n = sz(p.n);
     const FftPlan& plan = fft_plan(p.log_n);
     for (std::size_t e = 0; e < 2 * sz(p.k); ++e) {
-        for (std::size_t j = 0; j < n; ++j) t_fft[e * n + j] = static_cast<double>(t[e * n + j]);
+        for (std::size_t j = 0; j < n; ++j) t_fft[e * n + j] = small_to_double(t[e * n + j]);
         plan.forward(t_fft + e * n);
     }
 }
@@ -317,8 +326,13 @@ SigningKey::SigningKey(const PublicKey& pk, const SecretKey& sk) {
         throw std::invalid_argument("SigningKey: trapdoor out of range");
     }
 
+    // Checked above: every |t| <= 10 K_T - 1 < q / 2 is already a valid NTT input.
     t_ntt_.resize(2 * k * n);
-    for (std::size_t e = 0; e < 2 * k; ++e) to_ntt(*ntt_, sk.t.data() + e * n, t_ntt_.data() + e * n);
+    for (std::size_t e = 0; e < 2 * k; ++e) {
+        std::int32_t* dst = t_ntt_.data() + e * n;
+        for (std::size_t j = 0; j < n; ++j) dst[j] = static_cast<std::int32_t>(sk.t[e * n + j]);
+        ntt_forward(*ntt_, dst);
+    }
 
     const double s2 = p.s * p.s, rho2 = p.rho * p.rho, w2 = s2 - rho2;
     centre_scale_ = -rho2 / w2;
