@@ -32,8 +32,14 @@ inline std::int64_t gadget_entry(const KiParamSet& p, std::size_t i) noexcept {
 }
 
 // x mod q in (-q, q) for |x| < 2^50: subtract q times the rounded quotient.
+// Entirely in double arithmetic (every step exact: x and k q are integers
+// below 2^51), with the vector conversions double -> int32 and the bit trick
+// of gauss::detail::small_to_double for int64 -> double, so that loops of it
+// vectorise; the value is that of the integer formula x - q round(x / q).
 inline std::int32_t reduce_ct(std::int64_t x, std::int64_t q, double inv_q) noexcept {
-    return static_cast<std::int32_t>(x - q * round_ct(static_cast<double>(x) * inv_q));
+    const double xd = gauss::detail::small_to_double(static_cast<std::uint64_t>(x));
+    const double k = gauss::detail::round_nearest(xd * inv_q);
+    return static_cast<std::int32_t>(xd - k * static_cast<double>(q));
 }
 
 // Centred representative of x in (-q, q), with masks.
@@ -471,7 +477,7 @@ void SigningKey::centre_fft(const std::int64_t* p2, double* c0, double* c1, doub
     std::memset(c0, 0, n * sizeof(double));
     std::memset(c1, 0, n * sizeof(double));
     for (std::size_t i = 0; i < k; ++i) {
-        for (std::size_t j = 0; j < n; ++j) buf[j] = static_cast<double>(p2[i * n + j]);
+        for (std::size_t j = 0; j < n; ++j) buf[j] = small_to_double(p2[i * n + j]);
         fft_->forward(buf);
         const double* t0 = t_fft_.data() + i * n;
         const double* t1 = t_fft_.data() + (k + i) * n;
