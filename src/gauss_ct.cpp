@@ -171,9 +171,10 @@ void narrow_batch(WordStream& ws, const Rcdt96 (&table)[N], double b, const doub
         round(table, StreamAccess::window(ws, 3 * np), np, rr, a, b, z, acc);
         StreamAccess::advance(ws, 3 * np);
         retry = 0;
+        // The acceptance rate depends on the public width only. (One request per round.)
+        ct::declassify(acc, np * sizeof *acc);
         for (std::size_t j = 0; j < np; ++j) {
-            // The acceptance rate depends on the public width only.
-            if (ct::declassified(acc[j])) {
+            if (acc[j] != 0) {
                 out[idx[j]] = static_cast<i64>(z[j]) + c0[j];
             } else {
                 idx[retry] = idx[j];
@@ -287,9 +288,10 @@ void sample_centred_batch(WordStream& ws, std::int64_t K, std::int64_t* out, std
         const std::size_t np = std::min(kChunk, count - done);
         RINGTRAP_DISPATCH(centred_round, StreamAccess::window(ws, 4 * np), np, k, inv_k2, z, acc);
         StreamAccess::advance(ws, 4 * np);
+        // The acceptance rate depends on the public K only. (One request per round.)
+        ct::declassify(acc, np * sizeof *acc);
         for (std::size_t j = 0; j < np; ++j) {
-            // The acceptance rate depends on the public K only.
-            if (ct::declassified(acc[j])) out[done++] = static_cast<i64>(z[j]);
+            if (acc[j] != 0) out[done++] = static_cast<i64>(z[j]);
         }
     }
     wipe(z);
@@ -389,9 +391,10 @@ void sample_wide_batch(WordStream& ws, const WideWidth& w, const double* centres
                                   words[3 * np + j], z[j]);
         StreamAccess::advance(ws, 4 * np);
         retry = 0;
+        // The acceptance rate is the constant above, whatever the width and centre. (One request per round.)
+        ct::declassify(acc, np * sizeof *acc);
         for (std::size_t j = 0; j < np; ++j) {
-            // The acceptance rate is the constant above, whatever the width and centre.
-            if (ct::declassified(acc[j])) {
+            if (acc[j] != 0) {
                 out[idx[j]] = static_cast<i64>(z[j]) + c0[j];
             } else {
                 idx[retry] = idx[j];
@@ -463,9 +466,10 @@ void sample_normals(WordStream& ws, double* out, std::size_t count) {
         // Pair attempt j takes the words w[j] and w[np + j].
         RINGTRAP_DISPATCH(polar_round, StreamAccess::window(ws, 2 * np), np, u, v, q, inside);
         StreamAccess::advance(ws, 2 * np);
+        // Whether a point is inside the disk tells nothing about the kept points. (One request per round.)
+        ct::declassify(inside, np * sizeof *inside);
         for (std::size_t j = 0; j < np; ++j) {
-            // Whether a point is inside the disk tells nothing about the kept points.
-            if (ct::declassified(inside[j])) {
+            if (inside[j] != 0) {
                 const double f = sqrt_insn(q[j]);
                 out[2 * done] = u[j] * f;
                 if (2 * done + 1 < count) out[2 * done + 1] = v[j] * f;
