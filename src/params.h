@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 namespace ringtrap {
 
@@ -86,7 +87,7 @@ struct KiParamSet {
     double tau;                 // verification bound beta = tau s sqrt(m)
     std::int64_t beta_squared;  // floor(beta^2), the bound on ||x||^2
     int low_bits;               // raw low bits per coefficient in the compressed signature
-    std::size_t signature_bytes;
+    std::size_t signature_bytes;  // fixed size of a compressed signature, salt included
 
     constexpr std::int64_t m() const noexcept { return (k + 2) * n; }  // coefficients of x
     // log2 b, and the bit length of q (k log2 b, since q >= 0.75 b^k >= b^k / 2).
@@ -154,6 +155,20 @@ inline constexpr KiParamSet kParamsS256{
     .low_bits = 10,                   // floor(log2 s)
     .signature_bytes = 43424,         // mean compressed size (43247) + 8 sd (22.0), to a multiple of 8
 };
+
+// Every key and signature size differs from every other set's, so that a byte
+// string's length tells its set and kind (the estimator checks it as well).
+static_assert([] {
+    const std::size_t sizes[] = {kParams128.public_key_bytes(), kParams128.secret_key_bytes(),
+                                 kParams256.public_key_bytes(), kParams256.secret_key_bytes(),
+                                 kParamsS128.public_key_bytes(), kParamsS128.secret_key_bytes(),
+                                 kParamsS128.signature_bytes,   kParamsS256.public_key_bytes(),
+                                 kParamsS256.secret_key_bytes(), kParamsS256.signature_bytes};
+    for (std::size_t i = 0; i < std::size(sizes); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (sizes[i] == sizes[j]) return false;
+    return true;
+}());
 
 // The parameter set of a level, or nullptr for a level that is not built in.
 [[nodiscard]] constexpr const ParamSet* find_param_set(int level) {
