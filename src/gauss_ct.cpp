@@ -150,35 +150,40 @@ RINGTRAP_KERNEL(narrow_round_r, narrow_round_body, NARROW_PARAMS(sizeof kNarrowR
 RINGTRAP_KERNEL(narrow_round_rw, narrow_round_body, NARROW_PARAMS(sizeof kNarrowWideRcdt / sizeof kNarrowWideRcdt[0]), (table, w, np, r, a, b, z, acc))
 #undef NARROW_PARAMS
 
+// Rounds of up to kChunk attempts: the samples rejected in a round are tried
+// again first in the next one, and the round is filled up with the next new
+// samples, so every round but the last few is full (no shrinking rounds of a
+// few lanes). A slot keeps its sample's index, r and c0 while it is retried.
 template <std::size_t N, typename Round>
 void narrow_batch(WordStream& ws, const Rcdt96 (&table)[N], double b, const double* centres, double a, i64* out,
                   std::size_t count, Round round) {
-    double r[kChunk], rr[kChunk];
+    double rr[kChunk];
     i64 c0[kChunk];
     u64 z[kChunk], acc[kChunk];
-    std::uint32_t idx[kChunk];
-    for (std::size_t base = 0; base < count; base += kChunk) {
-        std::size_t np = std::min(kChunk, count - base);
-        for (std::size_t j = 0; j < np; ++j) {
-            r[j] = split_floor(centres[base + j], c0[j]);
-            idx[j] = static_cast<std::uint32_t>(j);
+    std::size_t idx[kChunk];
+    std::size_t next = 0, retry = 0;
+    while (retry > 0 || next < count) {
+        std::size_t np = retry;
+        for (; np < kChunk && next < count; ++np, ++next) {
+            rr[np] = split_floor(centres[next], c0[np]);
+            idx[np] = next;
         }
-        while (np > 0) {
-            for (std::size_t j = 0; j < np; ++j) rr[j] = r[idx[j]];
-            round(table, StreamAccess::window(ws, 3 * np), np, rr, a, b, z, acc);
-            StreamAccess::advance(ws, 3 * np);
-            std::size_t keep = 0;
-            for (std::size_t j = 0; j < np; ++j) {
-                // The acceptance rate depends on the public width only.
-                if (ct::declassified(acc[j]))
-                    out[base + idx[j]] = static_cast<i64>(z[j]) + c0[idx[j]];
-                else
-                    idx[keep++] = idx[j];
+        round(table, StreamAccess::window(ws, 3 * np), np, rr, a, b, z, acc);
+        StreamAccess::advance(ws, 3 * np);
+        retry = 0;
+        // The acceptance rate depends on the public width only. (One request per round.)
+        ct::declassify(acc, np * sizeof *acc);
+        for (std::size_t j = 0; j < np; ++j) {
+            if (acc[j] != 0) {
+                out[idx[j]] = static_cast<i64>(z[j]) + c0[j];
+            } else {
+                idx[retry] = idx[j];
+                rr[retry] = rr[j];
+                c0[retry] = c0[j];
+                ++retry;
             }
-            np = keep;
         }
     }
-    wipe(r);
     wipe(rr);
     wipe(c0);
     wipe(z);
@@ -243,27 +248,50 @@ RINGTRAP_KERNEL(centred_round, centred_round_body, (const u64* w, std::size_t np
 
 }  // namespace
 
+// K = 1 (the trapdoor's width) needs no rejection: |z| comes straight from
+// the table of D_{Z, sigma_bin} folded onto {0, 1, ...} (kBinSymRcdt: weight 1 at
+// 0 and 2 * 2^(-x^2) at x >= 1), and a fair sign bit unfolds it; a negative
+// zero is zero, so 0 keeps exactly its weight. Sample j takes words 2j, 2j + 1
+// of its chunk (96-bit uniform from w0 and the top 32 bits of w1, the sign bit
+// 0 of w1), so the distribution is the table's exactly: the same bounds as
+// every base table (ratio <= 1 + 2^-90, cut tail 2^-100).
+namespace {
+
+[[gnu::always_inline]] inline void bin_sym_body(const u64* w, std::size_t count, i64* out) noexcept {
+    for (std::size_t j = 0; j < count; ++j) {
+        const u64 w0 = w[2 * j], w1 = w[2 * j + 1];
+        out[j] = apply_sign(rcdt_sample(kBinSymRcdt, w0, w1), w1 & 1);
+    }
+}
+
+RINGTRAP_KERNEL(bin_sym_chunk, bin_sym_body, (const u64* w, std::size_t count, i64* out), (w, count, out))
+
+}  // namespace
+
 void sample_centred_batch(WordStream& ws, std::int64_t K, std::int64_t* out, std::size_t count) {
     if (K < 1 || K > (std::int64_t{1} << 20)) throw std::invalid_argument("sample_centred_batch: K outside [1, 2^20]");
+    if (K == 1) {
+        for (std::size_t base = 0; base < count; base += kChunk) {
+            const std::size_t np = std::min(kChunk, count - base);
+            RINGTRAP_DISPATCH(bin_sym_chunk, StreamAccess::window(ws, 2 * np), np, out + base);
+            StreamAccess::advance(ws, 2 * np);
+        }
+        return;
+    }
     const u64 k = static_cast<u64>(K);
     const double inv_k2 = 1.0 / (static_cast<double>(K) * static_cast<double>(K));
     u64 z[kChunk], acc[kChunk];
-    for (std::size_t base = 0; base < count; base += kChunk) {
-        // The samples of a chunk have no parameters of their own: the pending
-        // ones are simply the last np slots.
-        std::size_t np = std::min(kChunk, count - base), done = 0;
-        while (np > 0) {
-            RINGTRAP_DISPATCH(centred_round, StreamAccess::window(ws, 4 * np), np, k, inv_k2, z, acc);
-            StreamAccess::advance(ws, 4 * np);
-            std::size_t keep = 0;
-            for (std::size_t j = 0; j < np; ++j) {
-                // The acceptance rate depends on the public K only.
-                if (ct::declassified(acc[j]))
-                    out[base + done++] = static_cast<i64>(z[j]);
-                else
-                    ++keep;
-            }
-            np = keep;
+    // The samples have no parameters of their own: each round makes one
+    // attempt for each of the next min(kChunk, remaining) outputs, and its
+    // accepted values take the next output slots in order.
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t np = std::min(kChunk, count - done);
+        RINGTRAP_DISPATCH(centred_round, StreamAccess::window(ws, 4 * np), np, k, inv_k2, z, acc);
+        StreamAccess::advance(ws, 4 * np);
+        // The acceptance rate depends on the public K only. (One request per round.)
+        ct::declassify(acc, np * sizeof *acc);
+        for (std::size_t j = 0; j < np; ++j) {
+            if (acc[j] != 0) out[done++] = static_cast<i64>(z[j]);
         }
     }
     wipe(z);
@@ -314,21 +342,71 @@ WideWidth prepare_wide(double sigma) noexcept {
     return w;
 }
 
+namespace {
+
+// One attempt around r in [-1/2, 1/2] from the words w0..w3 (see
+// bin_proposal; w3 is the trial's); z' in two's complement.
+inline u64 wide_attempt(u64 K, double inv_2s2_ln2, double ccs, double r, u64 w0, u64 w1, u64 w2, u64 w3,
+                        u64& z) noexcept {
+    const BinProposal p = bin_proposal(K, w0, w1, w2);
+    z = (p.zabs ^ (0 - p.b)) + p.b;
+    const double d = small_to_double(z) - r;
+    const double e = kWideShift + d * d * inv_2s2_ln2 - small_to_double(p.x * p.x);
+    return accept_word(w3, threshold_base2(e, ccs)) & ~(is_zero(p.zabs) & p.b);
+}
+
+constexpr std::size_t kWideLanes = 4;
+
+}  // namespace
+
 std::int64_t sample_wide(WordStream& ws, const WideWidth& w, double centre) {
-    const double c0d = round_nearest(centre);
-    const double r = centre - c0d;
-    const i64 c0 = static_cast<i64>(c0d);
+    std::int64_t z;
+    sample_wide_batch(ws, w, &centre, &z, 1);
+    return z;
+}
+
+// Rounds as in narrow_batch, with up to kWideLanes attempts: the attempts of
+// a round are independent, so the processor overlaps their long dependency
+// chains (the batches here are short: the field sampler's leaves come in
+// pairs, and the next pair's centres depend on these samples).
+void sample_wide_batch(WordStream& ws, const WideWidth& w, const double* centres, std::int64_t* out,
+                       std::size_t count) {
     const u64 k = static_cast<u64>(w.k);
-    for (;;) {
-        const u64 w0 = ws.next(), w1 = ws.next(), w2 = ws.next(), w3 = ws.next();
-        const BinProposal p = bin_proposal(k, w0, w1, w2);
-        const i64 z = apply_sign(p.zabs, p.b);
-        const double d = static_cast<double>(z) - r;
-        const double e = kWideShift + d * d * w.inv_2s2_ln2 - to_double(p.x * p.x);
-        const u64 accept = accept_word(w3, threshold_base2(e, w.ccs)) & ~(is_zero(p.zabs) & p.b);
-        // The acceptance rate is the constant above, whatever the width and centre.
-        if (ct::declassified(accept)) return z + c0;
+    double rr[kWideLanes];
+    i64 c0[kWideLanes];
+    u64 z[kWideLanes], acc[kWideLanes];
+    std::size_t idx[kWideLanes];
+    std::size_t next = 0, retry = 0;
+    while (retry > 0 || next < count) {
+        std::size_t np = retry;
+        for (; np < kWideLanes && next < count; ++np, ++next) {
+            const double c0d = round_nearest(centres[next]);
+            rr[np] = centres[next] - c0d;
+            c0[np] = static_cast<i64>(c0d);
+            idx[np] = next;
+        }
+        const u64* words = StreamAccess::window(ws, 4 * np);
+        for (std::size_t j = 0; j < np; ++j)
+            acc[j] = wide_attempt(k, w.inv_2s2_ln2, w.ccs, rr[j], words[j], words[np + j], words[2 * np + j],
+                                  words[3 * np + j], z[j]);
+        StreamAccess::advance(ws, 4 * np);
+        retry = 0;
+        // The acceptance rate is the constant above, whatever the width and centre. (One request per round.)
+        ct::declassify(acc, np * sizeof *acc);
+        for (std::size_t j = 0; j < np; ++j) {
+            if (acc[j] != 0) {
+                out[idx[j]] = static_cast<i64>(z[j]) + c0[j];
+            } else {
+                idx[retry] = idx[j];
+                rr[retry] = rr[j];
+                c0[retry] = c0[j];
+                ++retry;
+            }
+        }
     }
+    wipe(rr);
+    wipe(c0);
+    wipe(z);
 }
 
 // ---------------------------------------------------------------------------
@@ -381,25 +459,22 @@ void sample_normals(WordStream& ws, double* out, std::size_t count) {
     double u[kChunk], v[kChunk], q[kChunk];
     u64 inside[kChunk];
     const std::size_t pairs = (count + 1) / 2;
-    for (std::size_t base = 0; base < pairs; base += kChunk) {
-        std::size_t np = std::min(kChunk, pairs - base), done = base;
-        while (np > 0) {
-            // A round: pair attempt j takes the words w[j] and w[np + j].
-            RINGTRAP_DISPATCH(polar_round, StreamAccess::window(ws, 2 * np), np, u, v, q, inside);
-            StreamAccess::advance(ws, 2 * np);
-            std::size_t keep = 0;
-            for (std::size_t j = 0; j < np; ++j) {
-                // Whether a point is inside the disk tells nothing about the kept points.
-                if (ct::declassified(inside[j])) {
-                    const double f = sqrt_insn(q[j]);
-                    out[2 * done] = u[j] * f;
-                    if (2 * done + 1 < count) out[2 * done + 1] = v[j] * f;
-                    ++done;
-                } else {
-                    ++keep;
-                }
+    // Each round tries one point for each of the next min(kChunk, remaining)
+    // pairs; the points inside the disk give the next pairs in order.
+    for (std::size_t done = 0; done < pairs;) {
+        const std::size_t np = std::min(kChunk, pairs - done);
+        // Pair attempt j takes the words w[j] and w[np + j].
+        RINGTRAP_DISPATCH(polar_round, StreamAccess::window(ws, 2 * np), np, u, v, q, inside);
+        StreamAccess::advance(ws, 2 * np);
+        // Whether a point is inside the disk tells nothing about the kept points. (One request per round.)
+        ct::declassify(inside, np * sizeof *inside);
+        for (std::size_t j = 0; j < np; ++j) {
+            if (inside[j] != 0) {
+                const double f = sqrt_insn(q[j]);
+                out[2 * done] = u[j] * f;
+                if (2 * done + 1 < count) out[2 * done + 1] = v[j] * f;
+                ++done;
             }
-            np = keep;
         }
     }
     wipe(u);

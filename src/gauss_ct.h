@@ -30,11 +30,11 @@
 // (tools/gen_gauss_tables.py --report computes the terms for the extreme widths
 // over a grid of centres), so the Renyi divergence of order a = 512 is
 // R_a(P || D) <= 1 + (a / 2) E_D[eta^2] (1 + 2^-30) <= 1 + 2^-86 per sample. A
-// signature (about 10^5 samples at S128, 2 * 10^5 at S256) has
-// R_512 <= 1 + 2^-68, and 2^64 signatures R_512 <= exp(2^-4): an attack that
+// signature (2 k n + 2 n samples: 20480 at S128, 49152 < 2^15.6 at S256) has
+// R_512 <= 1 + 2^-70, and 2^64 signatures R_512 <= exp(2^-6): an attack that
 // succeeds with probability eps against ideal samples succeeds with at most
-// (1.07 eps)^(511/512) against ours, less than 0.1 bit of security.
-// Cut tails alone are a statistical distance <= 2^-78 per signature.
+// (1.02 eps)^(511/512) against ours, less than 0.1 bit of security.
+// Cut tails alone are a statistical distance <= 2^-80 per signature.
 // Normals: each value is the polar transform of its words to within a few
 // units of 2^-53, with the tail beyond |x| = 13.2 cut (mass about 2^-126).
 #pragma once
@@ -59,11 +59,12 @@ inline constexpr double kSigmaBin = 0.84932180028801904272;  // sqrt(1/(2 ln 2))
 // and the top 32 bits of w1, bit 0 of w1 the sign, bits 1..31 of w1 the trial's
 // first halvings, w2 the trial's uniform); attempts until one is accepted
 // (about 1.23 attempts at sigma = base, 2.1 at sigma = base / 2).
-// sample_narrow_batch cuts the batch into chunks of 64 samples and runs each
-// chunk in rounds: with P samples of the chunk still pending, a round takes 3P
-// words, the w0 of every pending attempt (in sample order), then their w1, then
-// their w2; accepted samples leave, the others go to the next round. A batch
-// of one sample is therefore sample_narrow.
+// sample_narrow_batch runs in rounds of P <= 64 attempts: the samples rejected
+// in the previous round (in their order), then the next new samples until
+// there are 64 or none is left. A round takes 3P words, the w0 of every
+// attempt (in round order), then their w1, then their w2; accepted samples
+// leave, the others open the next round. A batch of one sample is therefore
+// sample_narrow.
 // Both throw std::invalid_argument for a width outside the table's range.
 struct NarrowTable;
 const NarrowTable& narrow_table_r();       // base width 1.70
@@ -96,25 +97,32 @@ struct WideWidth {
 };
 WideWidth prepare_wide(double sigma) noexcept;
 std::int64_t sample_wide(WordStream& ws, const WideWidth& w, double centre);
+// out[i] ~ D_{Z, centres[i], sigma}, independently, all at one width. Rounds
+// of P <= 4 attempts as in sample_narrow_batch (the rejected samples first,
+// then new ones), each taking 4P words: the w0 of every attempt, then their
+// w1, w2 and w3. A batch of one sample is sample_wide.
+void sample_wide_batch(WordStream& ws, const WideWidth& w, const double* centres, std::int64_t* out,
+                       std::size_t count);
 
 // ---------------------------------------------------------------------------
 // Exact D_{Z, 0, K * kSigmaBin} for integer K in [1, 2^20] (public), in bulk.
-// Words: attempts as in sample_wide (4 words each; about 1.47 attempts per
-// sample for large K, 1.28 at K = 1), in chunks of 64 samples run in rounds as
-// in sample_narrow_batch: with P samples pending a round takes 4P words, the w0
-// of every attempt, then their w1, w2 and w3. The chunk's outputs are its
-// accepted values in the order they are accepted (round by round, in attempt
-// order). Throws std::invalid_argument for K outside [1, 2^20].
+// K = 1: 2 words per sample, no rejection (a table of D_{Z, kSigmaBin}: sample
+// j of the batch is words 2j and 2j + 1). K >= 2: attempts as in sample_wide
+// (4 words each; about 1.47 attempts per sample for large K) in rounds: with
+// R outputs still missing a round makes P = min(64, R) attempts and takes 4P
+// words, the w0 of every attempt, then their w1, w2 and w3; its accepted
+// values are the next outputs, in attempt order. Throws std::invalid_argument
+// for K outside [1, 2^20].
 void sample_centred_batch(WordStream& ws, std::int64_t K, std::int64_t* out, std::size_t count);
 
 // ---------------------------------------------------------------------------
 // count independent standard normal doubles, constant-time in their values
 // (Marsaglia's polar method). The values are made in pairs, each from a point
 // (u, v) = (w0, w1) / 2^63 (words read as signed integers) tried until it lies
-// inside the unit disk (probability pi/4); pairs go in chunks of 64 run in
-// rounds: with P pairs pending a round takes 2P words, the w0 of every pending
-// pair, then their w1, and the pairs accepted in a round take the next output
-// slots in order. For odd count the second value of the last pair is dropped.
+// inside the unit disk (probability pi/4), in rounds: with R pairs still
+// missing a round tries P = min(64, R) points and takes 2P words, the w0 of
+// every point, then their w1; the points inside the disk give the next pairs
+// in order. For odd count the second value of the last pair is dropped.
 void sample_normals(WordStream& ws, double* out, std::size_t count);
 
 // ---------------------------------------------------------------------------

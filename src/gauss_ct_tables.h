@@ -6,6 +6,7 @@
 // and the coefficients of 2^-f, f in [0, 1], in powers of (f - 1/2).
 //
 // kBinRcdt: zmax = 9, cut tail 2^-100.6, SD 2^-93.6, max ratio - 1 = 2^-93.0, R_512 - 1 = 2^-100.6
+// kBinSymRcdt: zmax = 9, cut tail 2^-100.1, SD 2^-94.6, max ratio - 1 = 2^-93.5, R_512 - 1 = 2^-100.1
 // kNarrowRcdt: zmax = 19, cut tail 2^-101.2, SD 2^-92.7, max ratio - 1 = 2^-91.3, R_512 - 1 = 2^-96.8
 // kNarrowWideRcdt: zmax = 25, cut tail 2^-96.6, SD 2^-92.2, max ratio - 1 = 2^-90.4, R_512 - 1 = 2^-96.6
 #pragma once
@@ -32,6 +33,19 @@ inline constexpr Rcdt96 kBinRcdt[9] = {
     {0x00000000000028e8u, 0x1c5d8e117u},
     {0x0000000000000000u, 0x0a3a2963du},
     {0x0000000000000000u, 0x0000051d1u},
+};
+
+// |z| for z ~ D_{Z, sigma_bin}: P(0) proportional to 1, P(x) to 2 * 2^(-x^2) for x >= 1 (a fair sign bit on x >= 1 makes it symmetric); values 0 .. 9.
+inline constexpr Rcdt96 kBinSymRcdt[9] = {
+    {0x43e0479ffc3c689du, 0x0d88066fdu},
+    {0x07c08f3ff878d13au, 0x1b100cdfdu},
+    {0x003c9833f8005e4eu, 0x10c10daddu},
+    {0x0000787b97fc9ab7u, 0x046e95b44u},
+    {0x0000003c273c932fu, 0x1e95f0c45u},
+    {0x000000000784332cu, 0x06230471eu},
+    {0x0000000000003c20u, 0x0613f6146u},
+    {0x0000000000000000u, 0x0f07f59bfu},
+    {0x0000000000000000u, 0x00000783fu},
 };
 
 // half-Gaussian of width 1.70; values 0 .. 19.

@@ -46,6 +46,23 @@ FftPlan::FftPlan(int log_n) : log_n_(log_n), n_(std::size_t{1} << log_n) {
         root_re_[m] = c;
         root_im_[m] = s;
     }
+    const std::size_t hn = n_ / 2;
+    if (hn >= 8) {
+        tw2_re_.resize(hn / 2);
+        tw2_im_.resize(hn / 2);
+        for (std::size_t b = 0; b < hn / 4; ++b) {  // len 2: blocks = hn / 4
+            tw2_re_[2 * b] = tw2_re_[2 * b + 1] = root_re_[2 * (hn / 4 + b)];
+            tw2_im_[2 * b] = tw2_im_[2 * b + 1] = root_im_[2 * (hn / 4 + b)];
+        }
+        tw1_re_.resize(hn / 2);
+        tw1_im_.resize(hn / 2);
+        constexpr std::size_t kLane[4] = {0, 2, 1, 3};
+        for (std::size_t b = 0; b < hn / 2; ++b) {  // len 1: blocks = hn / 2
+            const std::size_t src = (b & ~std::size_t{3}) + kLane[b & 3];
+            tw1_re_[b] = root_re_[2 * (hn / 2 + src)];
+            tw1_im_[b] = root_im_[2 * (hn / 2 + src)];
+        }
+    }
 }
 
 namespace {
@@ -90,13 +107,84 @@ inline void inverse_layer_scalar(double* re, double* im, std::size_t blocks, std
 #if defined(__x86_64__)
 // The same layers four butterflies at a time (len >= 4); plain multiplies and
 // adds in the scalar order, no fused multiply-add.
+// Butterflies (u, v) -> (u + t v, u - t v) on lanes, in the scalar order.
+__attribute__((target("avx2"))) inline void fwd_bfly(__m256d& ur, __m256d& ui, __m256d& vr, __m256d& vi, __m256d tr,
+                                                    __m256d ti) noexcept {
+    const __m256d tvr = _mm256_sub_pd(_mm256_mul_pd(vr, tr), _mm256_mul_pd(vi, ti));
+    const __m256d tvi = _mm256_add_pd(_mm256_mul_pd(vr, ti), _mm256_mul_pd(vi, tr));
+    vr = _mm256_sub_pd(ur, tvr);
+    vi = _mm256_sub_pd(ui, tvi);
+    ur = _mm256_add_pd(ur, tvr);
+    ui = _mm256_add_pd(ui, tvi);
+}
+
+// (u, v) -> (u + v, (u - v) t) on lanes, in the scalar order (t already conjugated).
+__attribute__((target("avx2"))) inline void inv_bfly(__m256d& ur, __m256d& ui, __m256d& vr, __m256d& vi, __m256d tr,
+                                                    __m256d ti) noexcept {
+    const __m256d dr = _mm256_sub_pd(ur, vr), di = _mm256_sub_pd(ui, vi);
+    ur = _mm256_add_pd(ur, vr);
+    ui = _mm256_add_pd(ui, vi);
+    vr = _mm256_sub_pd(_mm256_mul_pd(dr, tr), _mm256_mul_pd(di, ti));
+    vi = _mm256_add_pd(_mm256_mul_pd(dr, ti), _mm256_mul_pd(di, tr));
+}
+
+// The layers with blocks of 4 values (len 2) and 2 values (len 1), two and
+// four blocks per vector: the halves are gathered with lane permutations, the
+// twiddles come pre-arranged (FftPlan's tw2 and tw1), and each lane does the
+// scalar butterfly's operations. Inverse twiddles are conjugated by flipping
+// the sign bit, which is exact.
+template <bool Forward>
+__attribute__((target("avx2"))) void layer_len2(double* re, double* im, std::size_t hn, const double* twr,
+                                                const double* twi) noexcept {
+    const __m256d sign = _mm256_set1_pd(Forward ? 0.0 : -0.0);
+    for (std::size_t j = 0; j < hn; j += 8) {
+        const __m256d ar = _mm256_loadu_pd(re + j), br = _mm256_loadu_pd(re + j + 4);
+        const __m256d ai = _mm256_loadu_pd(im + j), bi = _mm256_loadu_pd(im + j + 4);
+        __m256d ur = _mm256_permute2f128_pd(ar, br, 0x20), vr = _mm256_permute2f128_pd(ar, br, 0x31);
+        __m256d ui = _mm256_permute2f128_pd(ai, bi, 0x20), vi = _mm256_permute2f128_pd(ai, bi, 0x31);
+        const __m256d tr = _mm256_loadu_pd(twr + j / 2);
+        const __m256d ti = _mm256_xor_pd(_mm256_loadu_pd(twi + j / 2), sign);
+        if constexpr (Forward) fwd_bfly(ur, ui, vr, vi, tr, ti); else inv_bfly(ur, ui, vr, vi, tr, ti);
+        _mm256_storeu_pd(re + j, _mm256_permute2f128_pd(ur, vr, 0x20));
+        _mm256_storeu_pd(re + j + 4, _mm256_permute2f128_pd(ur, vr, 0x31));
+        _mm256_storeu_pd(im + j, _mm256_permute2f128_pd(ui, vi, 0x20));
+        _mm256_storeu_pd(im + j + 4, _mm256_permute2f128_pd(ui, vi, 0x31));
+    }
+}
+
+template <bool Forward>
+__attribute__((target("avx2"))) void layer_len1(double* re, double* im, std::size_t hn, const double* twr,
+                                                const double* twi) noexcept {
+    const __m256d sign = _mm256_set1_pd(Forward ? 0.0 : -0.0);
+    for (std::size_t j = 0; j < hn; j += 8) {
+        const __m256d ar = _mm256_loadu_pd(re + j), br = _mm256_loadu_pd(re + j + 4);
+        const __m256d ai = _mm256_loadu_pd(im + j), bi = _mm256_loadu_pd(im + j + 4);
+        __m256d ur = _mm256_unpacklo_pd(ar, br), vr = _mm256_unpackhi_pd(ar, br);
+        __m256d ui = _mm256_unpacklo_pd(ai, bi), vi = _mm256_unpackhi_pd(ai, bi);
+        const __m256d tr = _mm256_loadu_pd(twr + j / 2);
+        const __m256d ti = _mm256_xor_pd(_mm256_loadu_pd(twi + j / 2), sign);
+        if constexpr (Forward) fwd_bfly(ur, ui, vr, vi, tr, ti); else inv_bfly(ur, ui, vr, vi, tr, ti);
+        _mm256_storeu_pd(re + j, _mm256_unpacklo_pd(ur, vr));
+        _mm256_storeu_pd(re + j + 4, _mm256_unpackhi_pd(ur, vr));
+        _mm256_storeu_pd(im + j, _mm256_unpacklo_pd(ui, vi));
+        _mm256_storeu_pd(im + j + 4, _mm256_unpackhi_pd(ui, vi));
+    }
+}
+
 __attribute__((target("avx2"))) void forward_avx2(double* re, double* im, std::size_t hn, const double* root_re,
-                                                  const double* root_im) noexcept {
+                                                  const double* root_im, const double* tw2_re, const double* tw2_im,
+                                                  const double* tw1_re, const double* tw1_im) noexcept {
     std::size_t len = hn;
     for (std::size_t blocks = 1; blocks < hn; blocks *= 2) {
         len /= 2;
         if (len < 4) {
-            forward_layer_scalar(re, im, blocks, len, root_re, root_im);
+            if (hn >= 8 && len == 2) {
+                layer_len2<true>(re, im, hn, tw2_re, tw2_im);
+            } else if (hn >= 8 && len == 1) {
+                layer_len1<true>(re, im, hn, tw1_re, tw1_im);
+            } else {
+                forward_layer_scalar(re, im, blocks, len, root_re, root_im);
+            }
             continue;
         }
         for (std::size_t b = 0; b < blocks; ++b) {
@@ -118,11 +206,18 @@ __attribute__((target("avx2"))) void forward_avx2(double* re, double* im, std::s
 }
 
 __attribute__((target("avx2"))) void inverse_avx2(double* re, double* im, std::size_t hn, const double* root_re,
-                                                  const double* root_im) noexcept {
+                                                  const double* root_im, const double* tw2_re, const double* tw2_im,
+                                                  const double* tw1_re, const double* tw1_im) noexcept {
     std::size_t len = 1;
     for (std::size_t blocks = hn / 2; blocks >= 1; blocks /= 2) {
         if (len < 4) {
-            inverse_layer_scalar(re, im, blocks, len, root_re, root_im);
+            if (hn >= 8 && len == 1) {
+                layer_len1<false>(re, im, hn, tw1_re, tw1_im);
+            } else if (hn >= 8 && len == 2) {
+                layer_len2<false>(re, im, hn, tw2_re, tw2_im);
+            } else {
+                inverse_layer_scalar(re, im, blocks, len, root_re, root_im);
+            }
             len *= 2;
             continue;
         }
@@ -172,7 +267,8 @@ void FftPlan::forward_portable(double* f) const noexcept {
 void FftPlan::forward(double* f) const noexcept {
 #if defined(__x86_64__)
     if (have_avx2()) {
-        forward_avx2(f, f + n_ / 2, n_ / 2, root_re_.data(), root_im_.data());
+        forward_avx2(f, f + n_ / 2, n_ / 2, root_re_.data(), root_im_.data(), tw2_re_.data(), tw2_im_.data(),
+                     tw1_re_.data(), tw1_im_.data());
         flush_tiny(f, n_);
         return;
     }
@@ -196,7 +292,8 @@ void FftPlan::inverse(double* f) const noexcept {
 #if defined(__x86_64__)
     if (have_avx2()) {
         const std::size_t hn = n_ / 2;
-        inverse_avx2(f, f + hn, hn, root_re_.data(), root_im_.data());
+        inverse_avx2(f, f + hn, hn, root_re_.data(), root_im_.data(), tw2_re_.data(), tw2_im_.data(),
+                     tw1_re_.data(), tw1_im_.data());
         const double scale = 1.0 / static_cast<double>(hn);
         for (std::size_t j = 0; j < n_; ++j) f[j] *= scale;
         flush_tiny(f, n_);

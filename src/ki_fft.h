@@ -64,6 +64,10 @@ private:
     int log_n_;
     std::size_t n_;
     std::vector<double> root_re_, root_im_;  // heap order, index 1 .. n-1
+    // Twiddles of the two layers with blocks of 4 and 2 values, in the lane
+    // order of the vector loops: len 2 as t_b t_b t_(b+1) t_(b+1); len 1 as
+    // t_(4c) t_(4c+2) t_(4c+1) t_(4c+3) (the order unpacklo/unpackhi give).
+    std::vector<double> tw2_re_, tw2_im_, tw1_re_, tw1_im_;
 };
 
 // The plan for K_(2^log_n), built once per process and kept.

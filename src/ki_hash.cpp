@@ -72,7 +72,7 @@ void hash_to_ring(const KiParamSet& p, const std::uint8_t* salt, const std::uint
     h.update(salt, kSaltBytes);
     h.update(msg, len);
     h.finish(seed);
-    const std::uint32_t mask = static_cast<std::uint32_t>((std::uint64_t{1} << p.k) - 1);
+    const std::uint32_t mask = static_cast<std::uint32_t>((std::uint64_t{1} << p.q_bits()) - 1);
     const auto q = static_cast<std::uint32_t>(p.q);
     const auto n = static_cast<std::size_t>(p.n);
     std::size_t filled = 0;

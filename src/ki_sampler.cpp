@@ -19,38 +19,52 @@ std::size_t sz(std::int64_t v) { return static_cast<std::size_t>(v); }
 // Gadget sampler
 //
 // Why it works. Lambda_v(g) = {z : <g, z> = v mod q} is t + B Z^k with t the
-// bits of v and B = S D: S has 2 on the diagonal and -1 below it (its columns
-// 2e_i - e_(i+1) are orthogonal to g), D = [e_0 ... e_(k-2) | d] with S d = the
-// bits of q. For a centre y, z = t + S D a is distributed as
-// exp(-|S^-1 (z - y)|^2 / 2r^2) exactly when a is drawn with density
-// exp(-|D a - c|^2 / 2r^2), c = S^-1 (y - t). D is the identity except for its
-// last column, so Klein's sampler on D takes a_(k-1) around c_(k-1) / d_(k-1)
-// at width r / d_(k-1), then every other a_i independently around
-// c_i - d_i a_(k-1) at width r. The Gram-Schmidt lengths of D are 1 and
-// d_(k-1) < 1, so r >= eta(Z) makes each step's normalisation independent of
+// base-b digits of v and B = S D: S has b on the diagonal and -1 below it (its
+// columns b e_i - e_(i+1) are orthogonal to g), D = [e_0 ... e_(k-2) | d] with
+// S d = the digits of q, i.e. d_i = (q mod b^(i+1)) / b^(i+1). For a centre y,
+// z = t + S D a is distributed as exp(-|S^-1 (z - y)|^2 / 2r^2) exactly when a
+// is drawn with density exp(-|D a - c|^2 / 2r^2), c = S^-1 (y - t): c_i =
+// (y_i - t_i + c_(i-1)) / b. D is the identity except for its last column, so
+// Klein's sampler on D takes a_(k-1) around c_(k-1) / d_(k-1) at width
+// r / d_(k-1), then every other a_i independently around c_i - d_i a_(k-1) at
+// width r. The Gram-Schmidt lengths of D are 1 and d_(k-1) = q / b^k in
+// [0.75, 1), so r >= eta(Z) makes each step's normalisation independent of
 // its centre: z is a discrete Gaussian on the coset with covariance r^2 S S^T
-// around y. Drawing y from the continuous N(0, rho^2 I - r^2 S S^T) first
-// makes the sum spherical: convolving a discrete Gaussian of covariance
-// r^2 S S^T (above smoothing) with a continuous one of the complementary
-// covariance leaves D_{Lambda_v(g), rho}, with rho^2 I - r^2 S S^T >= r^2/4 I.
+// around y. Drawing y from the continuous N(0, rho^2 I - r^2 S S^T) first makes
+// the sum spherical: convolving a discrete Gaussian of covariance r^2 S S^T
+// (above smoothing, which is the only condition when the other part is
+// continuous) with a continuous one of the complementary covariance leaves
+// D_{Lambda_v(g), rho}.
+//
+// The margin. rho^2 = r^2 (lambda_max + 1/4) gives M = rho^2 I - r^2 S S^T >=
+// r^2 / 4 I. The spectrum of S S^T lies in [(b - 1)^2, (b + 1)^2], so M's
+// condition number is at most (4b + 1/4) / (1/4) = 16 b + 1 (65 for b = 4),
+// and every Cholesky pivot is at least r^2 / 4. The computed bidiagonal factor
+// is the exact factor of M + E with |E| within a few 2^-53 of |L| |L^T| (a
+// tridiagonal matrix, so a handful of roundings per entry): far below r^2 / 4,
+// so no rounding (nor the bisection's error in lambda_max, below 2^-40) can
+// make the continuous covariance indefinite, and y's covariance is M to a
+// relative 2^-50. A smaller margin would gain at most 0.5 % of s at b = 4.
 // ---------------------------------------------------------------------------
 
-double GadgetSampler::lambda_max_sst(std::int64_t k) {
-    // Sturm count on the tridiagonal S S^T (diagonal 4, 5, ..., 5;
-    // off-diagonal -2): the number of eigenvalues below x is the number of
-    // negative pivots of S S^T - x I. Bisection on [0, 9].
-    auto below = [k](double x) {
+double GadgetSampler::lambda_max_sst(std::int64_t base, std::int64_t k) {
+    // Sturm count on the tridiagonal S S^T (diagonal b^2, b^2 + 1, ...,
+    // b^2 + 1; off-diagonal -b): the number of eigenvalues below x is the
+    // number of negative pivots of S S^T - x I. Bisection on [0, (b + 1)^2]
+    // (Gershgorin).
+    const double b = static_cast<double>(base), b2 = b * b;
+    auto below = [k, b2](double x) {
         std::int64_t count = 0;
-        double p = 4.0 - x;
+        double p = b2 - x;
         count += p < 0;
         for (std::int64_t i = 1; i < k; ++i) {
             if (p == 0.0) p = 1e-300;
-            p = 5.0 - x - 4.0 / p;
+            p = b2 + 1.0 - x - b2 / p;
             count += p < 0;
         }
         return count;
     };
-    double lo = 0.0, hi = 9.0;
+    double lo = 0.0, hi = (b + 1) * (b + 1);
     for (int it = 0; it < 200; ++it) {
         const double mid = 0.5 * (lo + hi);
         if (below(mid) < k) lo = mid; else hi = mid;
@@ -58,16 +72,21 @@ double GadgetSampler::lambda_max_sst(std::int64_t k) {
     return lo;
 }
 
-GadgetSampler::GadgetSampler(std::int64_t q, std::int64_t k, double r, double rho)
-    : q_(q), k_(k), r_(r), rho_(rho) {
-    if (k < 2 || k > 40 || q >= (std::int64_t{1} << k) || 4 * q < 3 * (std::int64_t{1} << k))
-        throw std::invalid_argument("GadgetSampler: q must have bit length k and q >= 0.75 * 2^k");
+GadgetSampler::GadgetSampler(std::int64_t q, std::int64_t base, std::int64_t k, double r, double rho)
+    : q_(q), base_(base), k_(k), log_b_(0), inv_b_(0), r_(r), rho_(rho) {
+    if (base < 2 || (base & (base - 1)) != 0) throw std::invalid_argument("GadgetSampler: base must be a power of two");
+    while ((std::int64_t{1} << (log_b_ + 1)) <= base) ++log_b_;
+    if (k < 2 || static_cast<std::int64_t>(log_b_) * k > 40)
+        throw std::invalid_argument("GadgetSampler: k out of range");
+    const std::int64_t top = std::int64_t{1} << (static_cast<std::int64_t>(log_b_) * k);  // b^k
+    if (q >= top || 4 * q < 3 * top) throw std::invalid_argument("GadgetSampler: q must lie in [0.75 b^k, b^k)");
+    inv_b_ = 1.0 / static_cast<double>(base);  // exact: b is a power of two
     d_.resize(sz(k));
-    qbit_.resize(sz(k));
+    qdigit_.resize(sz(k));
     for (std::int64_t i = 0; i < k; ++i) {
-        const std::int64_t mod = std::int64_t{1} << (i + 1);
+        const std::int64_t mod = std::int64_t{1} << (static_cast<std::int64_t>(log_b_) * (i + 1));
         d_[sz(i)] = static_cast<double>(q % mod) / static_cast<double>(mod);
-        qbit_[sz(i)] = (q >> i) & 1;
+        qdigit_[sz(i)] = (q >> (log_b_ * static_cast<unsigned>(i))) & (base - 1);
     }
     last_sigma_ = r / d_[sz(k - 1)];
     const gauss::NarrowTable& tr = gauss::narrow_table_r();
@@ -76,16 +95,16 @@ GadgetSampler::GadgetSampler(std::int64_t q, std::int64_t k, double r, double rh
         !(last_sigma_ >= 0.5 * gauss::narrow_base_sigma(tw) && last_sigma_ <= gauss::narrow_base_sigma(tw)))
         throw std::invalid_argument("GadgetSampler: widths outside the narrow tables");
     // Cholesky factor of the tridiagonal M = rho^2 I - r^2 S S^T:
-    // M_00 = rho^2 - 4r^2, M_ii = rho^2 - 5r^2, M_(i,i-1) = 2r^2.
+    // M_00 = rho^2 - b^2 r^2, M_ii = rho^2 - (b^2 + 1) r^2, M_(i,i-1) = b r^2.
     chol_diag_.resize(sz(k));
     chol_sub_.assign(sz(k), 0.0);
-    const double r2 = r * r, rho2 = rho * rho;
-    double m00 = rho2 - 4 * r2;
+    const double r2 = r * r, rho2 = rho * rho, b = static_cast<double>(base);
+    const double m00 = rho2 - b * b * r2;
     if (!(m00 > 0)) throw std::invalid_argument("GadgetSampler: rho too small");
     chol_diag_[0] = std::sqrt(m00);
     for (std::int64_t i = 1; i < k; ++i) {
-        const double sub = 2 * r2 / chol_diag_[sz(i - 1)];
-        const double rest = rho2 - 5 * r2 - sub * sub;
+        const double sub = b * r2 / chol_diag_[sz(i - 1)];
+        const double rest = rho2 - (b * b + 1) * r2 - sub * sub;
         if (!(rest > 0)) throw std::invalid_argument("GadgetSampler: rho too small");
         chol_sub_[sz(i)] = sub;
         chol_diag_[sz(i)] = std::sqrt(rest);
@@ -101,6 +120,8 @@ void GadgetSampler::sample(WordStream& ws, const std::int64_t* v, std::size_t co
     double* normals = scratch.data();        // count * k; becomes c, then the centres
     double* last_centre = normals + count * k;  // count
     std::int64_t* a = iscratch.data();       // count * k: a_0 .. a_(k-2), then a_(k-1)
+    const auto digit_mask = static_cast<std::uint64_t>(base_ - 1);
+    const double b = static_cast<double>(base_);
 
     // a. y = L g with g standard normal; b. c = S^-1 (y - t).
     gauss::sample_normals(ws, normals, count * k);
@@ -112,8 +133,8 @@ void GadgetSampler::sample(WordStream& ws, const std::int64_t* v, std::size_t co
         for (std::size_t i = 0; i < k; ++i) {
             const double y = chol_sub_[i] * prev_g + chol_diag_[i] * g[i];
             prev_g = g[i];
-            const auto t = static_cast<double>(static_cast<std::int64_t>((vj >> i) & 1));
-            c = 0.5 * (y - t + c);
+            const auto t = static_cast<double>(static_cast<std::int64_t>((vj >> (log_b_ * i)) & digit_mask));
+            c = inv_b_ * (y - t + c);
             g[i] = c;  // g now holds c
         }
         last_centre[j] = g[km1] * inv_d_last;
@@ -129,16 +150,17 @@ void GadgetSampler::sample(WordStream& ws, const std::int64_t* v, std::size_t co
         for (std::size_t i = 0; i < km1; ++i) out[i] = c[i] - d_[i] * al;  // out <= c: forward copy is safe
     }
     gauss::sample_narrow_batch(ws, gauss::narrow_table_r(), centres, r_, a, count * km1);
-    // d. z = t + B a.
+    // d. z = t + B a: z_i = t_i + b a_i - a_(i-1) + q_i a_(k-1) (a_(k-1) enters through d only).
+    const auto bi = static_cast<std::int64_t>(b);
     for (std::size_t j = 0; j < count; ++j) {
         const auto vj = static_cast<std::uint64_t>(v[j]);
         const std::int64_t* aj = a + j * km1;
         const std::int64_t al = a_last[j];
         std::int64_t prev = 0;
         for (std::size_t i = 0; i < k; ++i) {
-            const auto t = static_cast<std::int64_t>((vj >> i) & 1);
+            const auto t = static_cast<std::int64_t>((vj >> (log_b_ * i)) & digit_mask);
             const std::int64_t ai = i < km1 ? aj[i] : 0;
-            z[i * stride + j] = t + 2 * ai - prev + qbit_[i] * al;
+            z[i * stride + j] = t + bi * ai - prev + qdigit_[i] * al;
             prev = ai;
         }
     }
@@ -187,8 +209,8 @@ void FieldTree::build(const FftPlan& plan, const double* f_values, double* scrat
     if (n_ != n) {
         wipe();
         n_ = n;
-        ratio_.assign(field_tree_ratios(n), 0.0);
-        leaves_.assign(n, gauss::WideWidth{});
+        ratio_.resize(field_tree_ratios(n));  // every entry is written below
+        leaves_.resize(n / 2);
     }
     double* f = scratch;  // n / 2 values, consumed by the recursion
     std::memcpy(f, f_values, n / 2 * sizeof(double));
@@ -200,9 +222,7 @@ void FieldTree::build_rec(const FftPlan& plan, std::size_t m, double* f, std::si
     if (m == 2) {
         // A self-adjoint element of K_2 is a real constant: two independent
         // coordinates of variance f.
-        const gauss::WideWidth w = gauss::prepare_wide(sqrt_ct(f[0]));
-        leaves_[lpos] = w;
-        leaves_[lpos + 1] = w;
+        leaves_[lpos / 2] = gauss::prepare_wide(sqrt_ct(f[0]));
         return;
     }
     const std::size_t h = m / 4;
@@ -232,10 +252,12 @@ void FieldTree::sample_rec(WordStream& ws, const FftPlan& plan, std::size_t m, d
                            std::int64_t* out, std::size_t offset, std::size_t stride, std::size_t pos,
                            std::size_t lpos, double* scratch) const {
     if (m == 2) {
-        // c = c0 + i c1 (c[0], c[1]); the odd coordinate first, then the even
-        // one (their covariance is diagonal).
-        const std::int64_t z1 = gauss::sample_wide(ws, leaves_[lpos], c[1]);
-        const std::int64_t z0 = gauss::sample_wide(ws, leaves_[lpos + 1], c[0]);
+        // c = c0 + i c1 (c[0], c[1]); the odd coordinate and the even one
+        // together (their covariance is diagonal, with one width).
+        const double centres[2] = {c[1], c[0]};
+        std::int64_t zz[2];
+        gauss::sample_wide_batch(ws, leaves_[lpos / 2], centres, zz, 2);
+        const std::int64_t z1 = zz[0], z0 = zz[1];
         out[offset + stride] = z1;
         out[offset] = z0;
         z[0] = static_cast<double>(z0);

@@ -19,18 +19,21 @@
 
 #include "gauss_ct.h"
 #include "ki_fft.h"
+#include "ki_memory.h"
 #include "word_stream.h"
 
 namespace ringtrap::ki {
 
-// Gadget sampler for g = (1, 2, ..., 2^(k-1)) modulo q (bit length k, q >=
-// 0.75 * 2^k), base width r and output width rho, rho^2 = r^2 (lambda_max(S
-// S^T) + 0.25). All constants are public.
+// Gadget sampler for g = (1, b, ..., b^(k-1)) modulo q (b a power of two, k
+// base-b digits, q >= 0.75 b^k), base width r and output width rho, rho^2 =
+// r^2 (lambda_max(S S^T) + 1/4) with S the basis factor (b on the diagonal,
+// -1 below). All constants are public.
 class GadgetSampler {
 public:
     // Throws std::invalid_argument when rho^2 I - r^2 S S^T is not positive
-    // definite or q, k, r do not fit the narrow sampler's tables.
-    GadgetSampler(std::int64_t q, std::int64_t k, double r, double rho);
+    // definite, b is not a power of two, q is outside [0.75 b^k, b^k) or r
+    // does not fit the narrow sampler's tables.
+    GadgetSampler(std::int64_t q, std::int64_t base, std::int64_t k, double r, double rho);
 
     // For every j < count: z_j in Z^k with <g, z_j> = v[j] (mod q), z_j ~
     // D_{Lambda_v(g), rho}; v[j] in [0, q) (secret). Writes digit i of
@@ -41,16 +44,18 @@ public:
     void sample(WordStream& ws, const std::int64_t* v, std::size_t count, std::int64_t* z, std::size_t stride,
                 std::vector<double>& scratch, std::vector<std::int64_t>& iscratch) const;
 
+    std::int64_t base() const noexcept { return base_; }
     std::int64_t k() const noexcept { return k_; }
     double rho() const noexcept { return rho_; }
-    // The largest eigenvalue of S S^T (k x k), by bisection.
-    static double lambda_max_sst(std::int64_t k);
+    // The largest eigenvalue of S S^T (k x k, base b), by bisection.
+    static double lambda_max_sst(std::int64_t base, std::int64_t k);
 
 private:
-    std::int64_t q_, k_;
-    double r_, rho_, last_sigma_;
-    std::vector<double> d_;           // d_i = (q mod 2^(i+1)) / 2^(i+1)
-    std::vector<std::int64_t> qbit_;  // bits of q
+    std::int64_t q_, base_, k_;
+    unsigned log_b_;
+    double inv_b_, r_, rho_, last_sigma_;
+    std::vector<double> d_;             // d_i = (q mod b^(i+1)) / b^(i+1)
+    std::vector<std::int64_t> qdigit_;  // base-b digits of q
     std::vector<double> chol_diag_, chol_sub_;  // lower-bidiagonal factor of rho^2 I - r^2 S S^T
 };
 
@@ -76,7 +81,8 @@ public:
 
     // z ~ D_{Z^n, c, sqrt(f)}: c given in the FFT domain (n doubles, split
     // re/im), z written as n integers to out and in the FFT domain to z_fft.
-    // Words: n sample_wide calls, in the order of the leaves (odd halves first).
+    // Words: one sample_wide_batch of two samples (odd coordinate first) per
+    // leaf, in the order of the leaves (odd halves first).
     void sample(WordStream& ws, const FftPlan& plan, const double* c_fft, std::int64_t* out, double* z_fft,
                 double* scratch) const;
 
@@ -89,8 +95,8 @@ private:
                     std::size_t offset, std::size_t stride, std::size_t pos, std::size_t lpos, double* scratch) const;
 
     std::size_t n_ = 0;
-    std::vector<double> ratio_;              // preorder: node, odd subtree, even subtree
-    std::vector<gauss::WideWidth> leaves_;   // odd subtree's leaves first
+    KeyVector<double> ratio_;             // preorder: node, odd subtree, even subtree
+    KeyVector<gauss::WideWidth> leaves_;  // one width per leaf (K_2), odd subtree's leaves first
 };
 
 // Ratio count of the subtree of a node of K_m.

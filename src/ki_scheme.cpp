@@ -12,6 +12,7 @@
 #include "secret.h"
 #include "ct.h"
 #include "gauss_ct.h"
+#include "gauss_ct_detail.h"
 #include "ki_hash.h"
 
 namespace ringtrap::ki {
@@ -20,14 +21,25 @@ namespace {
 
 std::size_t sz(std::int64_t v) { return static_cast<std::size_t>(v); }
 
-template <typename T>
-void wipe(std::vector<T>& v) noexcept {
+template <typename T, typename A>
+void wipe(std::vector<T, A>& v) noexcept {
     secure_zero(v.data(), v.size() * sizeof(T));
 }
 
+// g_i = b^i.
+inline std::int64_t gadget_entry(const KiParamSet& p, std::size_t i) noexcept {
+    return std::int64_t{1} << (static_cast<std::size_t>(p.base_bits()) * i);
+}
+
 // x mod q in (-q, q) for |x| < 2^50: subtract q times the rounded quotient.
+// Entirely in double arithmetic (every step exact: x and k q are integers
+// below 2^51), with the vector conversions double -> int32 and the bit trick
+// of gauss::detail::small_to_double for int64 -> double, so that loops of it
+// vectorise; the value is that of the integer formula x - q round(x / q).
 inline std::int32_t reduce_ct(std::int64_t x, std::int64_t q, double inv_q) noexcept {
-    return static_cast<std::int32_t>(x - q * round_ct(static_cast<double>(x) * inv_q));
+    const double xd = gauss::detail::small_to_double(static_cast<std::uint64_t>(x));
+    const double k = gauss::detail::round_nearest(xd * inv_q);
+    return static_cast<std::int32_t>(xd - k * static_cast<double>(q));
 }
 
 // Centred representative of x in (-q, q), with masks.
@@ -104,11 +116,19 @@ void gram(const KiParamSet& p, const double* t_fft, double* g) noexcept {
     }
 }
 
+// The exact conversion of small integers (|v| < 2^51) that vectorises (an
+// int64 -> double conversion has no AVX2 instruction). Used on trapdoor
+// coefficients, whose bound is checked separately: for a coefficient out of
+// bound the value is wrong, but such a key is refused anyway.
+inline double small_to_double(std::int64_t v) noexcept {
+    return gauss::detail::small_to_double(static_cast<std::uint64_t>(v));
+}
+
 void trapdoor_fft(const KiParamSet& p, const std::int64_t* t, double* t_fft) noexcept {
     const std::size_t n = sz(p.n);
     const FftPlan& plan = fft_plan(p.log_n);
     for (std::size_t e = 0; e < 2 * sz(p.k); ++e) {
-        for (std::size_t j = 0; j < n; ++j) t_fft[e * n + j] = static_cast<double>(t[e * n + j]);
+        for (std::size_t j = 0; j < n; ++j) t_fft[e * n + j] = small_to_double(t[e * n + j]);
         plan.forward(t_fft + e * n);
     }
 }
@@ -160,7 +180,7 @@ const NttTables& ntt_tables(const KiParamSet& p) {
 }
 
 const GadgetSampler& gadget_sampler(const KiParamSet& p) {
-    return cached<GadgetSampler>(p, [&] { return std::make_unique<GadgetSampler>(p.q, p.k, p.r, p.rho); });
+    return cached<GadgetSampler>(p, [&] { return std::make_unique<GadgetSampler>(p.q, p.base, p.k, p.r, p.rho); });
 }
 
 SecretKey::~SecretKey() { wipe(t); }
@@ -181,7 +201,7 @@ PublicKey make_public_key(const KiParamSet& p, std::vector<std::int64_t> coeffs)
 }
 
 double trapdoor_s1_squared(const KiParamSet& p, const std::int64_t* t) {
-    std::vector<double> t_fft(2 * sz(p.k) * sz(p.n));
+    KeyVector<double> t_fft(2 * sz(p.k) * sz(p.n));
     trapdoor_fft(p, t, t_fft.data());
     const double r = s1_squared_from_fft(p, t_fft.data());
     wipe(t_fft);
@@ -213,7 +233,7 @@ KeyPair keygen(const KiParamSet& p, WordStream& ws) {
     std::vector<std::int64_t> coeffs(sz(p.m()), 0);
     coeffs[0] = 1;
     std::int64_t* a = coeffs.data() + n;
-    const std::uint64_t mask = (std::uint64_t{1} << p.k) - 1;
+    const std::uint64_t mask = (std::uint64_t{1} << p.q_bits()) - 1;
     for (std::size_t filled = 0; filled < n;) {
         const std::uint64_t w = ct::declassified(ws.next());
         for (std::uint64_t half : {w & 0xFFFFFFFFu, w >> 32}) {
@@ -222,7 +242,7 @@ KeyPair keygen(const KiParamSet& p, WordStream& ws) {
         }
     }
 
-    // A_(i+2) = 2^i - (a T1_i + T0_i), with a in Montgomery form (a R) so that
+    // A_(i+2) = b^i - (a T1_i + T0_i), with a in Montgomery form (a R) so that
     // one Montgomery product gives a T1_i.
     std::vector<std::int32_t> a_ntt(n), a_mont(n), r2(n, nt.r2), row(n);
     to_ntt(nt, a, a_ntt.data());
@@ -234,7 +254,7 @@ KeyPair keygen(const KiParamSet& p, WordStream& ws) {
         ntt_inverse(nt, row.data(), false);
         std::int64_t* dst = coeffs.data() + (i + 2) * n;
         for (std::size_t j = 0; j < n; ++j) {
-            const std::int64_t v = (j == 0 ? std::int64_t{1} << i : 0) - row[j] - t[i * n + j];
+            const std::int64_t v = (j == 0 ? gadget_entry(p, i) : 0) - row[j] - t[i * n + j];
             dst[j] = centre_ct(reduce_ct(v, p.q, inv_q), nt.q);
         }
     }
@@ -264,7 +284,7 @@ bool key_pair_matches(const PublicKey& pk, const SecretKey& sk) {
     std::vector<std::int64_t> out(n);
     std::uint64_t bad = 0;
     for (std::size_t i = 0; i < k; ++i) {
-        // A_0 T0_i + A_1 T1_i + A_(i+2) must be the constant 2^i.
+        // A_0 T0_i + A_1 T1_i + A_(i+2) must be the constant b^i.
         std::fill(acc.begin(), acc.end(), 0);
         to_ntt(nt, sk.t.data() + i * n, row.data());
         ntt_pointwise_acc(nt, acc.data(), pk.a_ntt.data(), row.data());
@@ -273,7 +293,7 @@ bool key_pair_matches(const PublicKey& pk, const SecretKey& sk) {
         from_ntt_centred(nt, acc.data(), out.data());
         const double inv_q = 1.0 / static_cast<double>(p.q);
         for (std::size_t j = 0; j < n; ++j) {
-            const std::int64_t v = out[j] + pk.a[(i + 2) * n + j] - (j == 0 ? std::int64_t{1} << i : 0);
+            const std::int64_t v = out[j] + pk.a[(i + 2) * n + j] - (j == 0 ? gadget_entry(p, i) : 0);
             bad |= static_cast<std::uint64_t>(reduce_ct(v, p.q, inv_q) != 0);
         }
     }
@@ -297,12 +317,12 @@ SigningKey::SigningKey(const PublicKey& pk, const SecretKey& sk) {
     ntt_ = &ntt_tables(p);
     fft_ = &fft_plan(p.log_n);
     gadget_ = &gadget_sampler(p);
-    a_ntt_ = pk.a_ntt;
+    a_ntt_.assign(pk.a_ntt.begin(), pk.a_ntt.end());
 
     t_fft_.resize(2 * k * n);
     trapdoor_fft(p, sk.t.data(), t_fft_.data());
     const std::uint64_t in_bound = coeffs_in_bound(sk.t.data(), 2 * k * n, trapdoor_coeff_bound(p));
-    std::vector<double> g(4 * h);
+    KeyVector<double> g(4 * h);
     gram(p, t_fft_.data(), g.data());
     const double lam = max_gram_eigenvalue(h, g.data(), g.data() + h, g.data() + 2 * h, g.data() + 3 * h);
     // A key that fails the check is refused and never used.
@@ -312,12 +332,17 @@ SigningKey::SigningKey(const PublicKey& pk, const SecretKey& sk) {
         throw std::invalid_argument("SigningKey: trapdoor out of range");
     }
 
+    // Checked above: every |t| <= 10 K_T - 1 < q / 2 is already a valid NTT input.
     t_ntt_.resize(2 * k * n);
-    for (std::size_t e = 0; e < 2 * k; ++e) to_ntt(*ntt_, sk.t.data() + e * n, t_ntt_.data() + e * n);
+    for (std::size_t e = 0; e < 2 * k; ++e) {
+        std::int32_t* dst = t_ntt_.data() + e * n;
+        for (std::size_t j = 0; j < n; ++j) dst[j] = static_cast<std::int32_t>(sk.t[e * n + j]);
+        ntt_forward(*ntt_, dst);
+    }
 
     const double s2 = p.s * p.s, rho2 = p.rho * p.rho, w2 = s2 - rho2;
     centre_scale_ = -rho2 / w2;
-    std::vector<double> av(h), dv(h), bv(n), schur(h), scratch(FieldTree::scratch_size(n));
+    KeyVector<double> av(h), dv(h), bv(n), schur(h), scratch(FieldTree::scratch_size(n));
     short_covariance_values(p, g.data(), av.data(), dv.data(), bv.data(), bv.data() + h);
     l_top_.resize(n);
     for (std::size_t j = 0; j < h; ++j) {
@@ -452,7 +477,7 @@ void SigningKey::centre_fft(const std::int64_t* p2, double* c0, double* c1, doub
     std::memset(c0, 0, n * sizeof(double));
     std::memset(c1, 0, n * sizeof(double));
     for (std::size_t i = 0; i < k; ++i) {
-        for (std::size_t j = 0; j < n; ++j) buf[j] = static_cast<double>(p2[i * n + j]);
+        for (std::size_t j = 0; j < n; ++j) buf[j] = small_to_double(p2[i * n + j]);
         fft_->forward(buf);
         const double* t0 = t_fft_.data() + i * n;
         const double* t1 = t_fft_.data() + (k + i) * n;

@@ -1,8 +1,8 @@
-// The key-independent, constant-time signature engine (sets of ki_params.h).
+// The key-independent, constant-time signature engine (KiParamSet, params.h).
 //
-// Public row A = [1 | a | 2^i - (a T1_i + T0_i)]_(i<k) with the trapdoor
+// Public row A = [1 | a | b^i - (a T1_i + T0_i)]_(i<k) with the trapdoor
 // T = [T0; T1] (2 x k ring elements, coefficients ~ D_{Z, K_T kSigmaBin}), so
-// A [T0; T1; I_k] = g = (1, 2, ..., 2^(k-1)). A preimage x of u (A x = u mod q)
+// A [T0; T1; I_k] = g = (1, b, ..., b^(k-1)) for the set's gadget base b. A preimage x of u (A x = u mod q)
 // is x = p + [T0; T1; I] z with a perturbation p of covariance
 // s^2 I - rho^2 [T; I][T; I]* and z a gadget solution of width rho: its
 // distribution is the discrete Gaussian of width s on the coset, whatever
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "ki_fft.h"
+#include "ki_memory.h"
 #include "ki_params.h"
 #include "ki_sampler.h"
 #include "ntt.h"
@@ -67,7 +68,7 @@ constexpr std::int64_t trapdoor_coeff_bound(const KiParamSet& p) { return 10 * p
 // Key generation from one stream: T0 then T1 (sample_centred_batch of 2 k n
 // values), redrawn while s1(T) > s1_max; then a, n coefficients by rejection
 // from the words (each word gives two candidates, its low and high 32 bits
-// masked to k bits, kept when below q). The overload without a stream seeds
+// masked to the bit length of q, kept when below q). The overload without a stream seeds
 // one from the draw source (under DrawLock).
 KeyPair keygen(const KiParamSet& p, WordStream& ws);
 KeyPair keygen(const KiParamSet& p);
@@ -143,10 +144,10 @@ private:
     const NttTables* ntt_ = nullptr;
     const FftPlan* fft_ = nullptr;
     const GadgetSampler* gadget_ = nullptr;
-    std::vector<std::int32_t> a_ntt_;  // public row, (k+2) n
-    std::vector<std::int32_t> t_ntt_;  // 2 k n
-    std::vector<double> t_fft_;        // 2 k n
-    std::vector<double> l_top_;        // n: b / d of the 2 x 2 step, per point (re, im)
+    KeyVector<std::int32_t> a_ntt_;  // public row, (k+2) n
+    KeyVector<std::int32_t> t_ntt_;  // 2 k n
+    KeyVector<double> t_fft_;        // 2 k n
+    KeyVector<double> l_top_;        // n: b / d of the 2 x 2 step, per point (re, im)
     FieldTree tree_d_, tree_schur_;    // entry 1, then entry 0
     double centre_scale_ = 0.0;        // -rho^2 / w^2
 };

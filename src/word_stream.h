@@ -44,6 +44,9 @@ public:
     }
     // The next count words, in order (the same words as count calls of next()).
     void fill(std::uint64_t* out, std::size_t count) noexcept;
+    // Words handed out so far (for benchmarks: the keystream an operation
+    // needs). Public: the count follows from declassified decisions only.
+    std::uint64_t words_used() const noexcept { return counter_ * (chacha20::kBlockBytes / 8) - (end_ - pos_); }
     // ct::secret on the key and the buffer (for the valgrind check).
     void mark_secret() noexcept;
 

@@ -169,6 +169,7 @@ TEST(WordStream, InPlaceWindowsKeepTheOrder) {
             ASSERT_TRUE(std::equal(part, part + k, expect.begin() + static_cast<std::ptrdiff_t>(at)));
             at += k;
         }
+        ASSERT_EQ(ws.words_used(), at);  // windows read ahead, but only advance() consumes
     }
 }
 
@@ -203,6 +204,7 @@ void check_table(const detail::Rcdt96 (&table)[N], Weight weight) {
 
 TEST(GaussTables, EntriesMatchLongDouble) {
     check_table(detail::kBinRcdt, [](int z) { return std::exp2(-static_cast<long double>(z * z)); });
+    check_table(detail::kBinSymRcdt, [](int z) { return (z == 0 ? 1 : 2) * std::exp2(-static_cast<long double>(z * z)); });
     check_table(detail::kNarrowRcdt, [](int z) { return rho(z, 1.70L); });
     check_table(detail::kNarrowWideRcdt, [](int z) { return rho(z, 1.70L / 0.75L); });
 }
@@ -391,6 +393,23 @@ TEST_P(Centred, ChiSquareAgainstTheDiscreteGaussian) {
 
 INSTANTIATE_TEST_SUITE_P(Widths, Centred, ::testing::Values(1, 2, 7, 14000, 1 << 20));
 
+// K = 1 reads words 2j and 2j + 1 for sample j, with no rejection: |z| is the
+// count of thresholds above the 96-bit uniform, the sign bit 0 of the second
+// word (checked against a 128-bit reference comparison).
+TEST(CentredSampler, UnitWidthIsTheTableOnTwoWordsPerSample) {
+    WordStream ws = stream(9), ref = stream(9);
+    std::vector<std::int64_t> out(301);  // several chunks and a partial one
+    sample_centred_batch(ws, 1, out.data(), out.size());
+    for (std::size_t j = 0; j < out.size(); ++j) {
+        const std::uint64_t w0 = ref.next(), w1 = ref.next();
+        const u128 u = (u128{w0} << 32) | (w1 >> 32);
+        std::int64_t x = 0;
+        for (const auto& th : detail::kBinSymRcdt) x += u < ((u128{th.hi} << 33) | th.lo);
+        ASSERT_EQ(out[j], (w1 & 1) ? -x : x) << j;
+    }
+    EXPECT_EQ(ws.next(), ref.next());
+}
+
 TEST(CentredSampler, RejectsKOutsideItsRange) {
     WordStream ws = stream(7);
     std::int64_t out[1];
@@ -421,7 +440,10 @@ TEST_P(Wide, DistributionAndAcceptanceRate) {
     copy.fill(words.data(), words.size());
     const WideWidth w = prepare_wide(c.sigma);
     std::vector<std::int64_t> out(n);
-    for (auto& z : out) z = sample_wide(ws, w, c.centre);
+    // Half one sample at a time, half in batches (rounds of up to 4 attempts).
+    for (std::size_t i = 0; i < n / 2; ++i) out[i] = sample_wide(ws, w, c.centre);
+    const std::vector<double> centres(n - n / 2, c.centre);
+    sample_wide_batch(ws, w, centres.data(), out.data() + n / 2, centres.size());
     const auto used = static_cast<std::size_t>(std::find(words.begin(), words.end(), ws.next()) - words.begin());
     ASSERT_LT(used, words.size());
     ASSERT_EQ(used % 4, 0u);
@@ -445,6 +467,24 @@ INSTANTIATE_TEST_SUITE_P(Cases, Wide,
                          ::testing::Values(WideCase{64, 0.0}, WideCase{64, 0.5}, WideCase{64, -1234.3},
                                            WideCase{100.25, 0.49}, WideCase{1000, -0.25}, WideCase{12345.6, 98765.4321},
                                            WideCase{20000, -131071.5}, WideCase{1048576, 3.0}));
+
+// Every output of a batch belongs to its own centre (the retries keep their
+// slots): centres 10^4 apart at width 100, each output within 20 widths of
+// its centre; the first sample of a batch is the single call's.
+TEST(WideSampler, BatchKeepsEachSampleWithItsCentre) {
+    const WideWidth w = prepare_wide(100.0);
+    std::vector<double> centres(103);
+    for (std::size_t i = 0; i < centres.size(); ++i) centres[i] = (i % 2 ? -1e4 : 1e4) * static_cast<double>(i) + 0.3;
+    WordStream ws = stream(14), single = stream(14);
+    std::vector<std::int64_t> out(centres.size());
+    sample_wide_batch(ws, w, centres.data(), out.data(), out.size());
+    for (std::size_t i = 0; i < out.size(); ++i) EXPECT_NEAR(static_cast<double>(out[i]), centres[i], 2000.0) << i;
+    WordStream one = stream(14);
+    std::int64_t first;
+    sample_wide_batch(one, w, centres.data(), &first, 1);
+    EXPECT_EQ(first, sample_wide(single, w, centres[0]));
+    EXPECT_EQ(one.next(), single.next());
+}
 
 TEST(WideSampler, PreparationClampsTheWidth) {
     const WideWidth lo = prepare_wide(1.0), min = prepare_wide(kWideMinSigma);
@@ -514,6 +554,9 @@ TEST(Samplers, BulkPathsAgree) {
         sample_narrow_batch(ws, narrow_table_r(), centres.data(), 1.3, a.data(), a.size());
         sample_narrow_batch(ws, narrow_table_r_wide(), centres.data(), 2.0, b.data(), b.size());
         sample_centred_batch(ws, 14000, c.data(), c.size());
+        std::vector<std::int64_t> d(300);
+        sample_centred_batch(ws, 1, d.data(), d.size());
+        c.insert(c.end(), d.begin(), d.end());
         std::vector<double> g(301);
         sample_normals(ws, g.data(), g.size());
         a.insert(a.end(), b.begin(), b.end());

@@ -106,7 +106,7 @@ TEST_P(KiGadget, SolvesTheSyndromeWithSphericalCovariance) {
     const KiParamSet& p = *GetParam();
     const GadgetSampler& g = gadget_sampler(p);
     const auto k = static_cast<std::size_t>(p.k);
-    EXPECT_NEAR(p.rho * p.rho, p.r * p.r * (GadgetSampler::lambda_max_sst(p.k) + 0.25), 1e-9);
+    EXPECT_NEAR(p.rho * p.rho, p.r * p.r * (GadgetSampler::lambda_max_sst(p.base, p.k) + kGadgetMargin), 1e-9);
     WordStream ws = seeded_stream(1);
     std::mt19937_64 rng(3);
     std::uniform_int_distribution<std::int64_t> coset(0, p.q - 1);
@@ -123,7 +123,7 @@ TEST_P(KiGadget, SolvesTheSyndromeWithSphericalCovariance) {
             std::int64_t dot = 0;
             for (std::size_t i = 0; i < k; ++i) {
                 zj[i] = z[i * kBatch + j];
-                dot += zj[i] * (std::int64_t{1} << i);
+                dot += zj[i] * (std::int64_t{1} << (p.base_bits() * static_cast<int>(i)));
             }
             ASSERT_EQ(((dot - v[j]) % p.q + p.q) % p.q, 0) << "coefficient " << j;
             mom.add(zj.data());
@@ -136,7 +136,7 @@ TEST_P(KiGadget, SolvesTheSyndromeWithSphericalCovariance) {
     EXPECT_NEAR(chi, 1.0, 6 * std::sqrt(2 / M));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sets, KiGadget, ::testing::Values(&kS128, &kToy16),
+INSTANTIATE_TEST_SUITE_P(Sets, KiGadget, ::testing::Values(&kS128, &kToy16, &kToy16b4),
                          [](const auto& param_info) { return std::string(param_info.param->name); });
 
 // ---------------------------------------------------------------------------
@@ -289,8 +289,10 @@ TEST(KiPerturbation, CovarianceIsS2MinusRho2RRstar) {
     mom.expect_near(want, "perturbation");
 }
 
-TEST(KiPreimage, SphericalWhateverTheKey) {
-    const KiParamSet& p = kToy16;
+class KiPreimage : public ::testing::TestWithParam<const KiParamSet*> {};
+
+TEST_P(KiPreimage, SphericalWhateverTheKey) {
+    const KiParamSet& p = *GetParam();
     const auto n = static_cast<std::size_t>(p.n), m = static_cast<std::size_t>(p.m());
     std::vector<double> want(m * m, 0.0);
     for (std::size_t i = 0; i < m; ++i) want[i * m + i] = p.s * p.s;
@@ -324,6 +326,10 @@ TEST(KiPreimage, SphericalWhateverTheKey) {
         EXPECT_NEAR(chi, 1.0, 6 * std::sqrt(2 / M)) << "key " << int{key_seed};
     }
 }
+
+// The binary gadget and the base-4 gadget on the same ring.
+INSTANTIATE_TEST_SUITE_P(Sets, KiPreimage, ::testing::Values(&kToy16, &kToy16b4),
+                         [](const auto& param_info) { return std::string(param_info.param->name); });
 
 }  // namespace
 }  // namespace ringtrap::ki

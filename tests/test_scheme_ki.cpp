@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <cstdint>
 #include <random>
@@ -11,6 +12,7 @@
 
 #include "ki_fft.h"
 #include "ki_hash.h"
+#include "ki_memory.h"
 #include "ki_params.h"
 #include "ki_scheme.h"
 #include "sha256.h"
@@ -175,7 +177,7 @@ TEST_P(KiScheme, PreimagesOfAnyTarget) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sets, KiScheme, ::testing::Values(&kS128, &kToy8),
+INSTANTIATE_TEST_SUITE_P(Sets, KiScheme, ::testing::Values(&kS128, &kS256, &kToy8),
                          [](const auto& param_info) { return std::string(param_info.param->name); });
 
 // The key-free leakage statistics of many signatures of one S128 key. With
@@ -270,6 +272,34 @@ TEST(KiScheme, MovedFromKeyThrows) {
     WordStream ws = seeded_stream(11);
     EXPECT_THROW(key.sign(kMsg.data(), kMsg.size(), ws), std::logic_error);  // NOLINT(bugprone-use-after-move)
     EXPECT_TRUE(verify(kp.pk, moved.sign(kMsg.data(), kMsg.size(), ws), kMsg.data(), kMsg.size()));
+}
+
+// Prepared keys live in recycled, not zero-filled blocks: every array must be
+// written in full before it is read. Blocks of every size a prepared S128 key
+// and its preparation use are handed back filled with 0xFF (NaN as doubles,
+// -1 as integers); a key prepared on them must sign exactly as one prepared
+// before (same stream, same signature).
+TEST(KiScheme, PreparationWritesEveryRecycledArray) {
+    const KiParamSet& p = kS128;
+    const auto n = static_cast<std::size_t>(p.n), k = static_cast<std::size_t>(p.k);
+    WordStream kws = seeded_stream(30);
+    const KeyPair kp = keygen(p, kws);
+    WordStream ws1 = seeded_stream(31);
+    const Signature want = SigningKey(kp.pk, kp.sk).sign(kMsg.data(), kMsg.size(), ws1);
+    const std::size_t sizes[] = {2 * k * n * 8, n * 8, field_tree_ratios(n) * 8, n / 2 * sizeof(gauss::WideWidth),
+                                 2 * k * n * 4, (k + 2) * n * 4, 2 * n * 8, n / 2 * 8, FieldTree::scratch_size(n) * 8};
+    std::vector<std::pair<void*, std::size_t>> blocks;
+    for (std::size_t bytes : sizes)
+        for (int copy = 0; copy < 3; ++copy) {
+            void* b = block_cache::take(bytes);
+            std::memset(b, 0xFF, bytes);
+            blocks.emplace_back(b, bytes);
+        }
+    for (auto& [b, bytes] : blocks) block_cache::give(b, bytes);
+    WordStream ws2 = seeded_stream(31);
+    const Signature got = SigningKey(kp.pk, kp.sk).sign(kMsg.data(), kMsg.size(), ws2);
+    EXPECT_EQ(got.x, want.x);
+    EXPECT_TRUE(verify(kp.pk, got, kMsg.data(), kMsg.size()));
 }
 
 TEST(KiHash, IncrementalSha256MatchesOneShot) {

@@ -155,6 +155,9 @@ def main():
     specs = [
         ("kBinRcdt", "binary Gaussian: P(x) proportional to 2^(-x^2)",
          lambda z: Decimal(2) ** (-(z * z))),
+        ("kBinSymRcdt", "|z| for z ~ D_{Z, sigma_bin}: P(0) proportional to 1, P(x) to 2 * 2^(-x^2) for x >= 1 "
+         "(a fair sign bit on x >= 1 makes it symmetric)",
+         lambda z: Decimal(1) if z == 0 else 2 * Decimal(2) ** (-(z * z))),
         ("kNarrowRcdt", "half-Gaussian of width 1.70",
          lambda z: (-(Decimal(z * z)) / (2 * Decimal('1.70') ** 2)).exp()),
         ("kNarrowWideRcdt", "half-Gaussian of width 1.70 / 0.75",

@@ -19,6 +19,7 @@
 #include "ct.h"
 #include "ki_params.h"
 #include "ki_scheme.h"
+#include "../ki_test_support.h"
 #include "word_stream.h"
 
 namespace {

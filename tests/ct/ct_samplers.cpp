@@ -70,6 +70,12 @@ std::uint64_t run_all(WordStream& ws, std::uint64_t acc) {
             mark(c);
             for (int i = 0; i < 8; ++i) acc = fold(acc, gauss::sample_wide(ws, w, c));
         }
+        // Batches (rounds of up to four attempts, retries first).
+        double centres[9] = {0.0, 0.5, -0.5, 131072.4, -99999.99, 7.25, -3.5, 1e6, 2.0};
+        ct::secret(centres, sizeof centres);
+        std::int64_t out[9];
+        gauss::sample_wide_batch(ws, w, centres, out, 9);
+        for (std::int64_t v : out) acc = fold(acc, v);
     }
 
     // Normals.

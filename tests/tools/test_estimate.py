@@ -39,17 +39,17 @@ class LatticeModel(unittest.TestCase):
 
 class SamplerConstants(unittest.TestCase):
     def test_gadget_rho_matches_power_iteration_on_the_dense_matrix(self):
-        for k in (1, 2, 18, 24, 31):
-            s = [[2.0 if i == j else -1.0 if i == j + 1 else 0.0 for j in range(k)] for i in range(k)]
+        for base, k in ((2, 1), (2, 2), (2, 18), (2, 31), (4, 2), (4, 9), (4, 11), (8, 5)):
+            s = [[float(base) if i == j else -1.0 if i == j + 1 else 0.0 for j in range(k)] for i in range(k)]
             sst = [[sum(s[i][t] * s[j][t] for t in range(k)) for j in range(k)] for i in range(k)]
             v = [1.0 + i / k for i in range(k)]
             for _ in range(4000):
                 w = [sum(sst[i][j] * v[j] for j in range(k)) for i in range(k)]
                 lam = math.sqrt(sum(x * x for x in w))
                 v = [x / lam for x in w]
-            with self.subTest(k=k):
-                self.assertAlmostEqual(E.gadget_rho(1.7, k), 1.7 * math.sqrt(lam + 0.25), places=9)
-                self.assertLess(lam, 9.0)
+            with self.subTest(base=base, k=k):
+                self.assertAlmostEqual(E.gadget_rho(1.7, k, base), 1.7 * math.sqrt(lam + 0.25), places=9)
+                self.assertLess(lam, (base + 1) ** 2)
 
     def test_smoothing_parameter(self):
         self.assertAlmostEqual(E.smoothing_sd(2.0 ** -80), 1.6865, places=4)
@@ -95,17 +95,20 @@ class SamplerConstants(unittest.TestCase):
 
 class ParameterSets(unittest.TestCase):
     def test_moduli(self):
-        for n, k in ((1024, 18), (2048, 19), (1024, 23), (512, 24)):
-            q = E.largest_modulus(n, k)
-            with self.subTest(n=n, k=k):
-                self.assertTrue(E.is_prime(q) and q % (2 * n) == 1 and 3 << (k - 2) <= q < 1 << k)
-                self.assertFalse(any(E.is_prime(x) for x in range(q + 2 * n, 1 << k, 2 * n)))
+        for n, k, base in ((1024, 18, 2), (2048, 19, 2), (512, 24, 2), (1024, 9, 4), (2048, 11, 4)):
+            q, top = E.largest_modulus(n, k, base), base ** k
+            with self.subTest(n=n, k=k, base=base):
+                self.assertTrue(E.is_prime(q) and q % (2 * n) == 1 and 3 * top <= 4 * q and q < top)
+                self.assertEqual(E.digits(q, base), k)
+                self.assertFalse(any(E.is_prime(x) for x in range(q + 2 * n, top, 2 * n)))
         self.assertEqual([x for x in range(50) if E.is_prime(x)], [3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47])
 
     def test_params_h_parsing(self):
-        existing = E.parse_params_h(ROOT / "src" / "params.h")
-        self.assertEqual([(p["level"], p["n"], p["q"], p["k"], p["s"]) for p in existing],
-                         [(128, 512, 16770049, 24, 44873.0), (256, 1024, 268369921, 28, 131360.0)])
+        sets = E.parse_params_h(ROOT / "src" / "params.h")
+        self.assertEqual([(p["level"], p["n"], p["q"], p["k"]) for p in sets],
+                         [(128, 512, 16770049, 24), (256, 1024, 268369921, 28), (128, 1024, 249857, 9),
+                          (256, 2048, 4169729, 11)])
+        self.assertEqual([p.get("name") for p in sets[2:]], ["S128", "S256"])
         header = ("struct P {\n  int a;  // {, }\n  const char* name;\n  double x;\n"
                   "  constexpr int f() const { return a; }\n};\n"
                   'inline constexpr P kOne{3, "one", -2.5};\ninline constexpr P kTwo{.a = -4, .name = "two", .x = 1e3};\n'
@@ -118,19 +121,39 @@ class ParameterSets(unittest.TestCase):
             path.write_text(header.rsplit("inline", 1)[0])
             self.assertEqual(E.parse_params_h(path), [dict(a=3, name="one", x=-2.5), dict(a=-4, name="two", x=1e3)])
 
+    def test_params_h_sets_are_what_the_design_rules_give(self):
+        sets = [p for p in E.parse_params_h(ROOT / "src" / "params.h") if "K_T" in p]
+        for p in sets:
+            want = E.design(p["name"], p["level"], p["n"], p["q"], p["K_T"], p["base"], p["r"])
+            with self.subTest(name=p["name"]):
+                self.assertEqual(set(p), set(want))
+                for field, value in want.items():
+                    self.assertAlmostEqual(p[field], value, places=9, msg=field) if isinstance(value, float) \
+                        else self.assertEqual(p[field], value, field)
+
     def test_check_catches_each_broken_constant(self):
-        good = {name: E.design(name, *free) for name, free in E.PROPOSED.items()}
-        for p in good.values():
-            self.assertEqual(E.problems(E.evaluate(p)), [])
-        s128 = good["S128"]
-        cases = [("beta_sq", s128["beta_sq"] + 1, "beta_sq"), ("s1_max", s128["s1_max"] - 4, "s1_max passes"),
-                 ("pert_mult", s128["pert_mult"] + 1, "smallest"), ("pert_mult", s128["pert_mult"] - 1, "smallest"),
+        sets = [E.evaluate(p) for p in E.parse_params_h(ROOT / "src" / "params.h")]
+        for p in sets:
+            if p["kind"] == "new":
+                self.assertEqual(E.problems(p, sets), [])
+        s128 = next(p for p in sets if p["name"] == "S128")
+        cases = [("beta_squared", s128["beta_squared"] + 1, "beta_squared"), ("s1_max", s128["s1_max"] - 4, "s1_max"),
+                 ("K_w", s128["K_w"] + 1, "smallest"), ("K_w", s128["K_w"] - 1, "smallest"),
                  ("psi", s128["psi"] + 1, "psi"), ("n_inv", s128["n_inv"] + s128["q"], "n_inv"),
                  ("q", s128["q"] + 2048, "prime"), ("signature_bytes", s128["signature_bytes"] - 120, "8 sd"),
-                 ("tau", 1.02, "too often"), ("rho", s128["rho"] * (1 + 1e-9), "rho"), ("target_bits", 200, "target")]
+                 ("tau", 1.02, "too often"), ("rho", s128["rho"] * (1 + 1e-9), "rho"), ("level", 200, "target"),
+                 ("base", 3, "power of two"), ("base", 2, "k, log_n"), ("low_bits", 9, "low_bits"),
+                 ("signature_bytes", 53248, "coincides")]
         for field, value, message in cases:
             with self.subTest(field=field, value=value):
-                self.assertTrue(any(message in x for x in E.problems(E.evaluate(dict(s128, **{field: value})))))
+                bad = E.evaluate(dict(s128, **{field: value}))
+                self.assertTrue(any(message in x for x in E.problems(bad, sets)), E.problems(bad, sets))
+        # S256 at k = 10 would have the public key size of the level-128 secret key.
+        s256 = next(p for p in sets if p["name"] == "S256")
+        k10 = E.evaluate(E.design("S256", 256, 2048, E.largest_modulus(2048, 10, 4), 1, 4))
+        self.assertEqual(k10["pk"], 98304)
+        self.assertTrue(any("coincides" in x for x in E.problems(k10, sets)))
+        self.assertEqual(E.problems(s256, sets), [])
 
 
 if __name__ == "__main__":
