@@ -30,19 +30,18 @@ struct LevelInfo {
     Level level;
     const char* name;
     const ParamSet* original;
-    const ki::KiParamSet* ki;
+    const KiParamSet* ki;
 
     Sizes sizes() const noexcept {
         if (original != nullptr)
             return Sizes{original->public_key_bytes(), original->secret_key_bytes(), original->signature_bytes()};
-        const auto kn = static_cast<std::size_t>(ki->k * ki->n);
-        return Sizes{4 * (kn + 2 * static_cast<std::size_t>(ki->n)), 8 * kn, ki->signature_bytes};
+        return Sizes{ki->public_key_bytes(), ki->secret_key_bytes(), ki->signature_bytes};
     }
 };
 
 constexpr LevelInfo kLevels[] = {
-    {Level::S128, "S128", nullptr, &ki::kS128},
-    {Level::S256, "S256", nullptr, &ki::kS256},
+    {Level::S128, "S128", nullptr, &kParamsS128},
+    {Level::S256, "S256", nullptr, &kParamsS256},
     {Level::L128, "128", &kParams128, nullptr},
     {Level::L256, "256", &kParams256, nullptr},
 };
@@ -65,7 +64,7 @@ std::optional<Level> level_matching(std::size_t size, std::size_t Sizes::*field)
     return std::nullopt;
 }
 
-// "53248, 122880, 81920 or 172032": the sizes of one kind of object.
+// "45056, 106496, 53248 or 122880": the sizes of one kind of object.
 std::string size_list(std::size_t Sizes::*field) {
     std::string out;
     for (std::size_t i = 0; i < std::size(kLevels); ++i) {
@@ -227,8 +226,8 @@ Parameters parameters(Level level) {
     const LevelInfo& info = info_of(level);
     if (info.ki != nullptr) {
         const ki::KiParamSet& p = *info.ki;
-        return Parameters{level, p.n, p.q, p.k, 2, static_cast<double>(p.K_T) * ki::kSigmaBin, p.rho, p.s, p.beta_squared,
-                          true};
+        return Parameters{level, p.n, p.q, p.k, p.base, static_cast<double>(p.K_T) * ki::kSigmaBin, p.rho, p.s,
+                          p.beta_squared, true};
     }
     const ParamSet& p = *info.original;
     // Trapdoor coefficients are rounded Gaussians of width 2 sqrt(n); the

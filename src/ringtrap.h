@@ -4,8 +4,8 @@
 // parameter sets:
 //
 //   level | public key | secret key | signature | signatures reveal the key?
-//   S128  | 81920      | 147456     | 30880     | no (key-independent, constant-time)
-//   S256  | 172032     | 311296     | 67920     | no (key-independent, constant-time)
+//   S128  | 45056      | 73728      | 17736     | no (key-independent, constant-time)
+//   S256  | 106496     | 180224     | 43424     | no (key-independent, constant-time)
 //   128   | 53248      | 98304      | 53248     | yes, within a few hundred signatures
 //   256   | 122880     | 229376     | 122880    | yes, within a few hundred signatures
 //

@@ -5,9 +5,9 @@
  * the other, no header. Signatures of levels 128 and 256 have the same form;
  * those of the key-independent levels S128 and S256 are a 40-byte salt and a
  * compressed canonical form (see ringtrap.h). Sizes, level 128 / 256 / S128 / S256:
- *   public key  53248 / 122880 /  81920 / 172032   (sig_public_key_bytes())
- *   secret key  98304 / 229376 / 147456 / 311296   (sig_secret_key_bytes())
- *   signature   53248 / 122880 /  30880 /  67920   (sig_signature_bytes())
+ *   public key  53248 / 122880 /  45056 / 106496   (sig_public_key_bytes())
+ *   secret key  98304 / 229376 /  73728 / 180224   (sig_secret_key_bytes())
+ *   signature   53248 / 122880 /  17736 /  43424   (sig_signature_bytes())
  * The caller provides arrays of at least these sizes.
  *
  * Thread rules. These functions share process-wide state: the selected level

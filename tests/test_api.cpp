@@ -296,8 +296,8 @@ TEST(ApiMisc, ByteInterfaceAtTheKeyIndependentLevels) {
 INSTANTIATE_TEST_SUITE_P(Levels, Api,
                          ::testing::Values(LevelCase{Level::L128, {53248, 98304, 53248}},
                                            LevelCase{Level::L256, {122880, 229376, 122880}},
-                                           LevelCase{Level::S128, {81920, 147456, 30880}},
-                                           LevelCase{Level::S256, {172032, 311296, 67920}}),
+                                           LevelCase{Level::S128, {45056, 73728, 17736}},
+                                           LevelCase{Level::S256, {106496, 180224, 43424}}),
                          [](const auto& case_info) { return std::string("level") + level_name(case_info.param.level); });
 
 }  // namespace

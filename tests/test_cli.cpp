@@ -164,7 +164,7 @@ TEST_P(ClassifyFile, TellsObjectsApartBySizeAndFirstEntry) {
 TEST(ClassifyFileSizes, EmptyAndOddSizesMatchNothing) {
     EXPECT_FALSE(cli::classify_file({}));
     EXPECT_FALSE(cli::classify_file(std::vector<std::uint8_t>(4, 1)));
-    EXPECT_EQ(cli::largest_object_size(), sizes(Level::S256).secret_key);
+    EXPECT_EQ(cli::largest_object_size(), kParams256.secret_key_bytes());  // the largest object of any level
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, ClassifyFile, ::testing::ValuesIn(testing::kAllParamSets), testing::param_name);
