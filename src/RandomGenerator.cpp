@@ -140,7 +140,8 @@ void detail::throw_no_integer_value() {
     throw std::domain_error("ringtrap: Gaussian sample has no 64-bit integer value");
 }
 
-void detail::gaussian_factors(const gaussian_tables::BoxMuller& t, double* cos_out, double* radius_out, std::size_t count) {
+void detail::gaussian_factors(const gaussian_tables::BoxMuller& t, double* cos_out, double* radius_out, std::size_t count,
+                              std::size_t stride) {
     DrawBuffer& b = g_draw_buffer;
     std::size_t i = 0;
     while (i < count) {
@@ -155,8 +156,8 @@ void detail::gaussian_factors(const gaussian_tables::BoxMuller& t, double* cos_o
                 std::memcpy(&w, b.bytes.data() + cursor, sizeof w);
                 const std::uint32_t r2 = (w >> 16) & 0x7fff;
                 if (r2 == 0) break;
-                cos_out[i] = t.cos_theta[w & 0x7fff];
-                radius_out[i] = t.radius[r2];
+                cos_out[i * stride] = t.cos_theta[w & 0x7fff];
+                radius_out[i * stride] = t.radius[r2];
                 cursor += 4;
                 ++i;
             }
@@ -166,8 +167,8 @@ void detail::gaussian_factors(const gaussian_tables::BoxMuller& t, double* cos_o
         // Refill, zero second draw or custom source: draw by draw.
         int r1, r2;
         draw_gaussian_pair(r1, r2);
-        cos_out[i] = t.cos_theta[r1];
-        radius_out[i] = t.radius[r2];
+        cos_out[i * stride] = t.cos_theta[r1];
+        radius_out[i * stride] = t.radius[r2];
         ++i;
     }
 }

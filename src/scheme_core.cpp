@@ -222,22 +222,9 @@ void sign(const PublicKey& pk, const SecretKey& sk, const std::uint8_t* msg, std
     Hash(msg, len, n, p.q, u);
     inner_product_ntt(t, pk.a_ntt.data(), p_ntt, cols, scratch, ap);
 
-    // 3. Gadget solution z, coefficient by coefficient. Digits of eight
-    // coefficients are collected before going to their k rows, so that each
-    // row receives a whole cache line rather than k scattered stores per
-    // coefficient (rows n * 8 bytes apart share cache sets).
-    constexpr std::int64_t kBlock = 8;
-    std::int64_t digits[kBlock][kMaxGadgetLength];
-    for (std::int64_t j0 = 0; j0 < n; j0 += kBlock) {
-        const std::int64_t m = std::min(kBlock, n - j0);
-        for (std::int64_t jj = 0; jj < m; ++jj) {
-            const std::int64_t y = centred_near(u[j0 + jj] - ap[j0 + jj], p.q);
-            if (!Sample_G(digits[jj], p.q, y, p.r, k)) throw std::logic_error("sign: gadget sampler refused the parameters");
-        }
-        for (std::int64_t i = 0; i < k; ++i)
-            for (std::int64_t jj = 0; jj < m; ++jj) z[i * n + j0 + jj] = digits[jj][i];
-    }
-    secure_zero(digits, sizeof digits);
+    // 3. Gadget solution z, coefficient by coefficient, straight into its k rows.
+    for (std::int64_t j = 0; j < n; ++j) u[j] = centred_near(u[j] - ap[j], p.q);
+    if (!sample_gadget_batch(p.q, p.r, k, u, n, z, n)) throw std::logic_error("sign: gadget sampler refused the parameters");
 
     // 4. x = p + [T0 z; T1 z; z].
     forward_rows(t, z, k, z_ntt);
