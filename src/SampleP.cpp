@@ -224,21 +224,28 @@ PerturbationWidths perturbation_widths(double s_, double r_) {
 
 PerturbationKey prepare_perturbation_key(const NttTables& tables, std::int64_t gadget_len, double s_, double r_,
                                          const std::int64_t* t0, const std::int64_t* t1) {
-    PerturbationKey key;
-    if (gadget_len < 1 || t0 == nullptr || t1 == nullptr) return key;
+    if (gadget_len < 1 || t0 == nullptr || t1 == nullptr) return PerturbationKey{};
     const std::int64_t len = tables.n;
     const auto total = static_cast<std::size_t>(gadget_len * len);
-    key.t0_ntt = SecretBuffer<std::int32_t>(total);
-    key.t1_ntt = SecretBuffer<std::int32_t>(total);
+    SecretBuffer<std::int32_t> t0_ntt(total), t1_ntt(total);
     for (std::int64_t j = 0; j < gadget_len; ++j) {
-        std::int32_t* e0 = key.t0_ntt.data() + j * len;
-        std::int32_t* e1 = key.t1_ntt.data() + j * len;
+        std::int32_t* e0 = t0_ntt.data() + j * len;
+        std::int32_t* e1 = t1_ntt.data() + j * len;
         ntt_load(tables, e0, t0 + j * len);
         ntt_load(tables, e1, t1 + j * len);
         ntt_forward(tables, e0);
         ntt_forward(tables, e1);
     }
+    return prepare_perturbation_key_ntt(tables, gadget_len, s_, r_, std::move(t0_ntt), std::move(t1_ntt));
+}
 
+PerturbationKey prepare_perturbation_key_ntt(const NttTables& tables, std::int64_t gadget_len, double s_, double r_,
+                                             SecretBuffer<std::int32_t> t0_ntt, SecretBuffer<std::int32_t> t1_ntt) {
+    PerturbationKey key;
+    const auto total = static_cast<std::size_t>(gadget_len * tables.n);
+    if (gadget_len < 1 || t0_ntt.size() != total || t1_ntt.size() != total) return key;
+    key.t0_ntt = std::move(t0_ntt);
+    key.t1_ntt = std::move(t1_ntt);
     const PerturbationWidths w = perturbation_widths(s_, r_);
     key.plans = SecretBuffer<FieldSamplerPlan>(2);
     key.plans[0] = block_plan(tables, gadget_len, key.t1_ntt, w.zeta, s_);
@@ -246,7 +253,7 @@ PerturbationKey prepare_perturbation_key(const NttTables& tables, std::int64_t g
     key.rho = w.rho;
     key.centre_denom = w.centre_denom;
     key.long_width = w.long_width;
-    key.degree = len;
+    key.degree = tables.n;
     key.gadget_len = gadget_len;
     key.tables = &tables;
     return key;

@@ -71,6 +71,20 @@ bool decode_public_key_into(const ParamSet& p, const std::uint8_t* bytes, T* out
 
 }  // namespace
 
+bool public_key_bytes_ok(const ParamSet& p, const std::uint8_t* bytes) noexcept {
+    if (bytes == nullptr) return false;
+    const std::int64_t count = (p.k + 2) * p.n;
+    const std::uint32_t h = static_cast<std::uint32_t>((p.q - 1) / 2);
+    std::uint32_t bad = load_le32(bytes) != 1;
+    for (std::int64_t j = 1; j < p.n; ++j) bad |= load_le32(bytes + 4 * j);
+    for (std::int64_t i = p.n; i < count; ++i) {
+        const std::uint32_t w = load_le32(bytes + 4 * i);
+        const std::uint32_t m = w & 0x7FFFFFFFu;
+        bad |= static_cast<std::uint32_t>(m > h) | (static_cast<std::uint32_t>(m == 0) & (w >> 31));
+    }
+    return bad == 0;
+}
+
 bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out) {
     out.resize(static_cast<std::size_t>((p.k + 2) * p.n));
     return decode_public_key_into(p, bytes, out.data());
@@ -103,6 +117,20 @@ SecretKey decode_secret_key(const ParamSet& p, const std::uint8_t* bytes) {
     decode_row(bytes, kn, t0.data());
     decode_row(bytes + 4 * kn, kn, t1.data());
     return make_secret_key(p, std::move(t0), std::move(t1));
+}
+
+SecretKey decode_secret_key_ntt(const ParamSet& p, const std::uint8_t* bytes) {
+    const NttTables& t = ntt_tables(p);
+    const auto kn = static_cast<std::size_t>(p.k * p.n);
+    SecretBuffer<std::int32_t> t0(kn), t1(kn);
+    for (std::int64_t i = 0; i < p.k; ++i) {
+        const std::int64_t at = i * p.n;
+        ntt_load_bytes(t, t0.data() + at, bytes + 4 * at);
+        ntt_load_bytes(t, t1.data() + at, bytes + 4 * (static_cast<std::int64_t>(kn) + at));
+        ntt_forward(t, t0.data() + at);
+        ntt_forward(t, t1.data() + at);
+    }
+    return make_secret_key_ntt(p, std::move(t0), std::move(t1));
 }
 
 }  // namespace ringtrap::core

@@ -336,11 +336,60 @@ void ntt_store_centred_avx2(const NttTables& t, std::int64_t* dst, const std::in
 }
 #endif
 
+void ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+    bool outside = false;
+    for (std::int32_t i = 0; i < t.n; ++i) {
+        const std::uint8_t* b = src + 4 * i;
+        const std::uint32_t w = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
+        const auto m = static_cast<std::int32_t>(w & 0x7FFFFFFFu);
+        const std::int32_t neg = -static_cast<std::int32_t>(w >> 31);
+        dst[i] = (m ^ neg) - neg;  // a negative zero decodes to 0
+        outside |= m >= t.q;
+    }
+    if (outside)
+        for (std::int32_t i = 0; i < t.n; ++i) dst[i] %= t.q;
+}
+
+std::uint64_t ntt_centre_norm_portable(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept {
+    // Each square is below 2^60 (q < 2^31), so eight of them on top of a sum
+    // that has not passed the limit (below 2^63) cannot wrap.
+    std::uint64_t sum = 0;
+    for (std::int32_t j0 = 0; j0 < t.n; j0 += 8) {
+        for (std::int32_t j = j0; j < j0 + 8 && j < t.n; ++j) {
+            const std::int32_t c = centre(a[j], t.q);
+            a[j] = c;
+            sum += static_cast<std::uint64_t>(static_cast<std::int64_t>(c) * c);
+        }
+        if (sum > limit) return sum;
+    }
+    return sum;
+}
+
 void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept {
     if (ntt_have_avx2())
         ntt_load_avx2(t, dst, src);
     else
         ntt_load_portable(t, dst, src);
+}
+
+#if !(defined(__x86_64__) || defined(__i386__))
+void ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+    ntt_load_bytes_portable(t, dst, src);
+}
+std::uint64_t ntt_centre_norm_avx2(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept {
+    return ntt_centre_norm_portable(t, a, limit);
+}
+#endif
+
+void ntt_load_bytes(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+    if (ntt_have_avx2())
+        ntt_load_bytes_avx2(t, dst, src);
+    else
+        ntt_load_bytes_portable(t, dst, src);
+}
+
+std::uint64_t ntt_centre_norm(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept {
+    return ntt_have_avx2() ? ntt_centre_norm_avx2(t, a, limit) : ntt_centre_norm_portable(t, a, limit);
 }
 
 void ntt_store_centred(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept {

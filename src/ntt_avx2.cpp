@@ -273,6 +273,57 @@ __attribute__((target("avx2"))) void ntt_store_centred_avx2(const NttTables& t, 
     }
 }
 
+__attribute__((target("avx2"))) void ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+    if (!ntt_have_avx2() || t.n < 8) {
+        ntt_load_bytes_portable(t, dst, src);
+        return;
+    }
+    // x86 is little-endian: the 4 bytes of a coefficient are one 32-bit lane.
+    const __m256i magnitude = _mm256_set1_epi32(0x7FFFFFFF);
+    const __m256i q_minus_1 = _mm256_set1_epi32(t.q - 1);
+    __m256i outside = _mm256_setzero_si256();
+    for (std::int32_t i = 0; i < t.n; i += 8) {
+        const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
+        const __m256i m = _mm256_and_si256(w, magnitude);
+        const __m256i neg = _mm256_srai_epi32(w, 31);
+        outside = _mm256_or_si256(outside, _mm256_cmpgt_epi32(m, q_minus_1));
+        store(dst + i, _mm256_sub_epi32(_mm256_xor_si256(m, neg), neg));
+    }
+    // Some magnitude needs a real reduction: redo the row the portable way.
+    if (!_mm256_testz_si256(outside, outside)) ntt_load_bytes_portable(t, dst, src);
+}
+
+__attribute__((target("avx2"))) std::uint64_t ntt_centre_norm_avx2(const NttTables& t, std::int32_t* a,
+                                                                   std::uint64_t limit) noexcept {
+    if (!ntt_have_avx2() || t.n % 32 != 0) return ntt_centre_norm_portable(t, a, limit);
+    const __m256i q = _mm256_set1_epi32(t.q);
+    const __m256i h = _mm256_set1_epi32(t.q / 2);
+    const __m256i neg_h = _mm256_set1_epi32(-(t.q / 2));
+    std::uint64_t sum = 0;
+    for (std::int32_t j0 = 0; j0 < t.n; j0 += 32) {
+        // Four 64-bit lanes take two squares (below 2^60 each) per vector of
+        // eight: eight per lane per block, below 2^63.
+        __m256i lanes = _mm256_setzero_si256();
+        for (std::int32_t j = j0; j < j0 + 32; j += 8) {
+            __m256i x = load(a + j);
+            x = _mm256_sub_epi32(x, _mm256_and_si256(_mm256_cmpgt_epi32(x, h), q));
+            x = _mm256_add_epi32(x, _mm256_and_si256(_mm256_cmpgt_epi32(neg_h, x), q));
+            store(a + j, x);
+            lanes = _mm256_add_epi64(lanes, _mm256_mul_epi32(x, x));
+            const __m256i odd = _mm256_srli_epi64(x, 32);
+            lanes = _mm256_add_epi64(lanes, _mm256_mul_epi32(odd, odd));
+        }
+        alignas(32) std::uint64_t part[4];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(part), lanes);
+        // The sum stays at most the limit (below 2^62) before each addition.
+        for (const std::uint64_t v : part) {
+            sum += v;
+            if (sum > limit) return sum;
+        }
+    }
+    return sum;
+}
+
 }  // namespace ringtrap
 
 #endif

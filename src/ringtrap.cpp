@@ -17,7 +17,8 @@ namespace ringtrap {
 namespace detail {
 struct PreparedPublicKey {
     Level level;
-    core::PublicKey key;
+    core::PublicKey key;  // the transform only
+    Bytes bytes;          // the key as given, which decoding found canonical
 };
 struct PreparedSecretKey {
     Level level;
@@ -37,16 +38,64 @@ std::optional<Level> level_matching(std::size_t size, std::size_t (ParamSet::*by
     return std::nullopt;
 }
 
-std::shared_ptr<const detail::PreparedPublicKey> prepare_public(std::span<const std::uint8_t> public_key) {
+Level public_key_level(std::span<const std::uint8_t> public_key) {
     const std::optional<Level> level = level_of_public_key_size(public_key.size());
     if (!level)
         throw Error(Errc::bad_public_key_size, "public key has " + std::to_string(public_key.size()) +
                                                    " bytes, which matches no level (53248 or 122880)");
-    const ParamSet& p = params_of(*level);
-    std::vector<std::int64_t> coeffs;
-    if (!core::decode_public_key(p, public_key.data(), coeffs))
-        throw Error(Errc::malformed_public_key, "not a well-formed level-" + level_name(*level) + " public key");
-    return std::make_shared<const detail::PreparedPublicKey>(detail::PreparedPublicKey{*level, core::make_public_key(p, std::move(coeffs))});
+    return *level;
+}
+
+[[noreturn]] void throw_malformed(Level level) {
+    throw Error(Errc::malformed_public_key, "not a well-formed level-" + level_name(level) + " public key");
+}
+
+// The public key's transform, straight from its bytes.
+core::PublicKey decode_public(Level level, std::span<const std::uint8_t> public_key) {
+    core::PublicKey pk;
+    if (!core::decode_public_key_for_verify(params_of(level), public_key.data(), pk)) throw_malformed(level);
+    return pk;
+}
+
+std::shared_ptr<const detail::PreparedPublicKey> prepare_public(std::span<const std::uint8_t> public_key) {
+    const Level level = public_key_level(public_key);
+    return std::make_shared<const detail::PreparedPublicKey>(
+        detail::PreparedPublicKey{level, decode_public(level, public_key), Bytes(public_key.begin(), public_key.end())});
+}
+
+// The level both keys share; throws for sizes of no level or of two levels.
+Level key_pair_level(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key) {
+    const std::optional<Level> level = level_of_secret_key_size(secret_key.size());
+    if (!level)
+        throw Error(Errc::bad_secret_key_size, "secret key has " + std::to_string(secret_key.size()) +
+                                                   " bytes, which matches no level (98304 or 229376)");
+    const Level pk_level = public_key_level(public_key);
+    if (pk_level != *level)
+        throw Error(Errc::level_mismatch, "the secret key is of level " + level_name(*level) +
+                                              " but the public key of level " + level_name(pk_level));
+    return *level;
+}
+
+[[noreturn]] void throw_key_mismatch() {
+    throw Error(Errc::key_mismatch, "the secret key does not belong to the public key");
+}
+
+[[noreturn]] void throw_signing_failed() {
+    throw Error(Errc::signing_failed, "the fresh signature did not verify; it was discarded");
+}
+
+// Signs into x ((k+2) n coefficients), taking the draws under the shared
+// lock and checking the result outside it. True when x verifies.
+bool sign_checked(const core::PublicKey& pk, const core::SecretKey& sk, std::span<const std::uint8_t> message,
+                  std::vector<std::int64_t>& x) {
+    const ParamSet& p = *pk.params;
+    x.resize(static_cast<std::size_t>((p.k + 2) * p.n));
+    core::SignSession session(pk, sk);
+    {
+        DrawLock lock;
+        session.draw(message.data(), message.size());
+    }
+    return session.finish(x.data());
 }
 
 // Signature coefficients between the scheme and the bytes, kept per thread so
@@ -111,36 +160,17 @@ Level VerifyingKey::level() const { return live(impl_).level; }
 bool VerifyingKey::verify(std::span<const std::uint8_t> signature, std::span<const std::uint8_t> message) const {
     const detail::PreparedPublicKey& pub = live(impl_);
     check_signature_size(pub.level, signature.size());
-    std::vector<std::int64_t>& x = row_buffer();
-    x.resize(signature.size() / 4);
-    core::decode_row(signature.data(), x.size(), x.data());
-    return core::verify(pub.key, x.data(), message.data(), message.size());
+    return core::verify_signature_bytes(pub.key, signature.data(), message.data(), message.size());
 }
 
-Bytes VerifyingKey::to_bytes() const {
-    const detail::PreparedPublicKey& pub = live(impl_);
-    Bytes out(pub.key.a.size() * 4);
-    core::encode_row(pub.key.a.data(), pub.key.a.size(), out.data());
-    return out;
-}
+Bytes VerifyingKey::to_bytes() const { return live(impl_).bytes; }
 
 SigningKey SigningKey::from_bytes(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key) {
-    const std::optional<Level> level = level_of_secret_key_size(secret_key.size());
-    if (!level)
-        throw Error(Errc::bad_secret_key_size, "secret key has " + std::to_string(secret_key.size()) +
-                                                   " bytes, which matches no level (98304 or 229376)");
-    const std::optional<Level> pk_level = level_of_public_key_size(public_key.size());
-    if (!pk_level)
-        throw Error(Errc::bad_public_key_size, "public key has " + std::to_string(public_key.size()) +
-                                                   " bytes, which matches no level (53248 or 122880)");
-    if (*pk_level != *level)
-        throw Error(Errc::level_mismatch, "the secret key is of level " + level_name(*level) +
-                                              " but the public key of level " + level_name(*pk_level));
+    const Level level = key_pair_level(secret_key, public_key);
     VerifyingKey pub(prepare_public(public_key));
     auto sec = std::make_shared<detail::PreparedSecretKey>(
-        detail::PreparedSecretKey{*level, core::decode_secret_key(params_of(*level), secret_key.data())});
-    if (!core::key_pair_matches(pub.impl_->key, sec->key))
-        throw Error(Errc::key_mismatch, "the secret key does not belong to the public key");
+        detail::PreparedSecretKey{level, core::decode_secret_key_ntt(params_of(level), secret_key.data())});
+    if (!core::key_pair_matches(pub.impl_->key, sec->key)) throw_key_mismatch();
     return SigningKey(std::move(sec), std::move(pub));
 }
 
@@ -149,30 +179,48 @@ Level SigningKey::level() const { return live(impl_).level; }
 Bytes SigningKey::sign(std::span<const std::uint8_t> message) const {
     const detail::PreparedSecretKey& sec = live(impl_);
     const detail::PreparedPublicKey& pub = live(public_.impl_);
-    const ParamSet& p = params_of(sec.level);
     std::vector<std::int64_t>& x = row_buffer();
-    x.resize(static_cast<std::size_t>((p.k + 2) * p.n));
-    {
-        DrawLock lock;
-        core::sign(pub.key, sec.key, message.data(), message.size(), x.data());
-    }
     // The key pair was checked when it was loaded; a failure here means a fault
     // during signing, and such a signature must not leave the library.
-    if (!core::verify(pub.key, x.data(), message.data(), message.size()))
-        throw Error(Errc::signing_failed, "the fresh signature did not verify; it was discarded");
-    Bytes out(p.signature_bytes());
+    if (!sign_checked(pub.key, sec.key, message, x)) throw_signing_failed();
+    Bytes out(x.size() * 4);
     core::encode_row(x.data(), x.size(), out.data());
     return out;
 }
 
 Bytes sign(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key,
            std::span<const std::uint8_t> message) {
-    return SigningKey::from_bytes(secret_key, public_key).sign(message);
+    // Only what signing needs: the public key's transform (which the check of
+    // the fresh signature shares) and the trapdoor's. Whether the keys belong
+    // together is settled by that check; the key-pair test runs only when it
+    // fails, to tell a mismatched key from a fault.
+    const Level level = key_pair_level(secret_key, public_key);
+    const core::PublicKey pk = decode_public(level, public_key);
+    const core::SecretKey sk = core::decode_secret_key_ntt(params_of(level), secret_key.data());
+    std::vector<std::int64_t>& x = row_buffer();
+    if (!sign_checked(pk, sk, message, x)) {
+        if (!core::key_pair_matches(pk, sk)) throw_key_mismatch();
+        throw_signing_failed();
+    }
+    Bytes out(x.size() * 4);
+    core::encode_row(x.data(), x.size(), out.data());
+    return out;
 }
 
 bool verify(std::span<const std::uint8_t> public_key, std::span<const std::uint8_t> signature,
             std::span<const std::uint8_t> message) {
-    return VerifyingKey::from_bytes(public_key).verify(signature, message);
+    const Level level = public_key_level(public_key);
+    const ParamSet& p = params_of(level);
+    if (signature.size() != p.signature_bytes()) {
+        if (!core::public_key_bytes_ok(p, public_key.data())) throw_malformed(level);
+        check_signature_size(level, signature.size());
+    }
+    switch (core::verify_bytes(p, public_key.data(), signature.data(), message.data(), message.size())) {
+        case core::Verdict::valid: return true;
+        case core::Verdict::invalid: return false;
+        case core::Verdict::malformed_key: break;
+    }
+    throw_malformed(level);
 }
 
 }  // namespace ringtrap

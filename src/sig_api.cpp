@@ -32,16 +32,11 @@ struct LastKeyPair {
     }
 };
 
-// Arrays of the byte calls, kept per thread so that signing and verifying
-// do not allocate: signatures and public keys, nothing secret.
-struct ByteBuffers {
-    std::vector<std::int64_t> x;
-    core::PublicKey public_key;
-};
-
-ByteBuffers& byte_buffers() {
-    thread_local ByteBuffers b;
-    return b;
+// Signature coefficients between the scheme and the bytes, kept per thread
+// so that signing does not allocate them each time.
+std::vector<std::int64_t>& row_buffer() {
+    thread_local std::vector<std::int64_t> x;
+    return x;
 }
 
 LastKeyPair& last_key_pair() {
@@ -113,19 +108,21 @@ std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::ui
         equal_bytes_ct(sk, last.secret_bytes.data(), last.secret_bytes.size())) {
         sec = last.secret.get();
     } else {
-        other_secret = core::decode_secret_key(*p, sk);
+        other_secret = core::decode_secret_key_ntt(*p, sk);
         sec = &other_secret;
     }
 
-    std::vector<std::int64_t>& x = byte_buffers().x;
+    std::vector<std::int64_t>& x = row_buffer();
     x.resize(static_cast<std::size_t>((p->k + 2) * p->n));
+    core::SignSession session(*pub, *sec);
     {
         DrawLock lock;
-        core::sign(*pub, *sec, m, mlen, x.data());
+        session.draw(m, mlen);
     }
     // A secret key from another key pair yields a signature that verifies under
-    // no key; so does a fault during signing. Check before handing it out.
-    if (!core::verify(*pub, x.data(), m, mlen)) {
+    // no key; so does a fault during signing. The session checks it before it
+    // is handed out.
+    if (!session.finish(x.data())) {
         std::memset(sig, 0, sig_bytes);
         return -2;
     }
@@ -137,11 +134,7 @@ std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::ui
 std::int32_t verf_bytes(const unsigned char* pk, const unsigned char* sig, const unsigned char* m, std::uint64_t mlen) {
     const ParamSet* p = current_param_set();
     if (p == nullptr || pk == nullptr || sig == nullptr || (m == nullptr && mlen != 0)) return 0;
-    ByteBuffers& b = byte_buffers();
-    if (!core::decode_public_key_for_verify(*p, pk, b.public_key)) return 0;
-    b.x.resize(static_cast<std::size_t>((p->k + 2) * p->n));
-    core::decode_row(sig, b.x.size(), b.x.data());
-    return core::verify(b.public_key, b.x.data(), m, mlen) ? 1 : 0;
+    return core::verify_bytes(*p, pk, sig, m, mlen) == core::Verdict::valid ? 1 : 0;
 }
 
 std::uint64_t size_at_selected_level(std::size_t (ParamSet::*bytes)() const) {
