@@ -12,6 +12,10 @@
 #include <string>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "BasicScheme.h"
 #include "chacha20.h"
 #include "gaussian_tables.h"
@@ -169,6 +173,54 @@ void detail::gaussian_factors(const gaussian_tables::BoxMuller& t, double* cos_o
         draw_gaussian_pair(r1, r2);
         cos_out[i * stride] = t.cos_theta[r1];
         radius_out[i * stride] = t.radius[r2];
+        ++i;
+    }
+}
+
+void detail::gaussian_words(std::uint32_t* out, std::size_t count, std::size_t stride) {
+    DrawBuffer& b = g_draw_buffer;
+    std::size_t i = 0;
+    while (i < count) {
+        if constexpr (std::endian::native == std::endian::little) {
+            // The buffered keystream word is the pair itself once the unused
+            // top bits of both draws are cleared. With SSE2 (every x86-64),
+            // runs of eight are copied at once and checked for a zero second
+            // draw (about one sample in 32768), which sends that run draw by
+            // draw.
+            std::size_t cursor = b.cursor;
+            const std::size_t limit = b.limit;
+#if defined(__SSE2__)
+            if (stride == 1) {
+                const __m128i mask = _mm_set1_epi32(0x7fff7fff), second = _mm_set1_epi32(0x7fff0000);
+                while (count - i >= 8 && cursor + 32 <= limit) {
+                    const std::uint8_t* src = b.bytes.data() + cursor;
+                    const __m128i w0 = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), mask);
+                    const __m128i w1 = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16)), mask);
+                    const __m128i zero0 = _mm_cmpeq_epi32(_mm_and_si128(w0, second), _mm_setzero_si128());
+                    const __m128i zero1 = _mm_cmpeq_epi32(_mm_and_si128(w1, second), _mm_setzero_si128());
+                    if (_mm_movemask_epi8(_mm_or_si128(zero0, zero1)) != 0) break;
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), w0);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), w1);
+                    cursor += 32;
+                    i += 8;
+                }
+            }
+#endif
+            while (i < count && cursor + 4 <= limit) {
+                std::uint32_t w;
+                std::memcpy(&w, b.bytes.data() + cursor, sizeof w);
+                w &= 0x7fff7fffu;
+                if (w < 0x10000u) break;  // zero second draw
+                out[i * stride] = w;
+                cursor += 4;
+                ++i;
+            }
+            b.cursor = cursor;
+            if (i == count) break;
+        }
+        int r1, r2;
+        draw_gaussian_pair(r1, r2);
+        out[i * stride] = static_cast<std::uint32_t>(r1) | static_cast<std::uint32_t>(r2) << 16;
         ++i;
     }
 }

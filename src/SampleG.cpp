@@ -176,10 +176,16 @@ namespace {
 constexpr double kMaxVectorWidth = 1048576.0;  // 2^20
 constexpr std::size_t kGroup = 4;
 
-__attribute__((target("avx2"))) inline __m256d sample_v(const double* cs, const double* rd, __m256d centre,
-                                                        __m256d width) noexcept {
-    // c + cos * (width * radius), as detail::gaussian_from.
-    return _mm256_add_pd(centre, _mm256_mul_pd(_mm256_load_pd(cs), _mm256_mul_pd(width, _mm256_load_pd(rd))));
+// One sample per lane from its draws (detail::gaussian_words; lane l's at
+// words[l * step]): the factors looked up, then c + cos * (width * radius) as
+// detail::gaussian_from.
+__attribute__((target("avx2"))) inline __m256d sample_v(const gaussian_tables::BoxMuller& t, const std::uint32_t* words,
+                                                        std::size_t step, __m256d centre, __m256d width) noexcept {
+    const std::uint32_t w0 = words[0], w1 = words[step], w2 = words[2 * step], w3 = words[3 * step];
+    const __m256d cs = _mm256_setr_pd(t.cos_theta[w0 & 0x7fff], t.cos_theta[w1 & 0x7fff], t.cos_theta[w2 & 0x7fff],
+                                      t.cos_theta[w3 & 0x7fff]);
+    const __m256d rd = _mm256_setr_pd(t.radius[w0 >> 16], t.radius[w1 >> 16], t.radius[w2 >> 16], t.radius[w3 >> 16]);
+    return _mm256_add_pd(centre, _mm256_mul_pd(cs, _mm256_mul_pd(width, rd)));
 }
 
 // detail::round_half_away: truncation of g + copysign(0.5, g).
@@ -201,8 +207,7 @@ __attribute__((target("avx2"))) inline __m128i parity_step_v(__m256d g, __m128i 
 
 // Working memory of one group, wiped once per batch.
 struct GadgetLanes {
-    alignas(32) double cs[3 * kMaxGadgetLength][kGroup];
-    alignas(32) double rd[3 * kMaxGadgetLength][kGroup];
+    std::uint32_t words[kGroup * 3 * kMaxGadgetLength];  // target l's draws from l * 3 len on
     __m256d y[kMaxGadgetLength];
     __m128i p[kMaxGadgetLength];
     __m128i d[kMaxGadgetLength];
@@ -211,22 +216,23 @@ struct GadgetLanes {
     alignas(16) std::int32_t t[kGroup];
 };
 
-// Four targets; the factors of their 3 len samples each are already in w.
-__attribute__((target("avx2"))) void gadget_group(GadgetLanes& w, std::int64_t q, double sigma, std::size_t len,
-                                                  const std::int64_t* u, std::int64_t* out, std::int64_t stride) noexcept {
+// Four targets; the draws of their 3 len samples each are already in w.
+__attribute__((target("avx2"))) void gadget_group(const gaussian_tables::BoxMuller& tb, GadgetLanes& w, std::int64_t q,
+                                                  double sigma, std::size_t len, const std::int64_t* u, std::int64_t* out,
+                                                  std::int64_t stride) noexcept {
     const __m256d zero = _mm256_setzero_pd();
     const __m256d sigma_v = _mm256_set1_pd(sigma);
     const __m256d two_sigma_v = _mm256_set1_pd(sigma + sigma);
 
     // Continuous perturbation with the folded last value.
-    for (std::size_t i = 0; i < len; ++i) w.y[i] = sample_v(w.cs[i], w.rd[i], zero, two_sigma_v);
+    for (std::size_t i = 0; i < len; ++i) w.y[i] = sample_v(tb, w.words + i, 3 * len, zero, two_sigma_v);
     w.y[len - 1] = _mm256_mul_pd(w.y[len - 1], _mm256_set1_pd(kInvSqrt3));
     const std::size_t folds = std::min(len - 1, static_cast<std::size_t>(kMaxFold));
     for (std::size_t j = 1; j <= folds; ++j)
         w.y[len - 1] = _mm256_add_pd(w.y[len - 1], _mm256_mul_pd(w.y[len - 1 - j], _mm256_set1_pd(kInvPow2[j])));
 
     for (std::size_t i = 0; i < len; ++i) {
-        w.p[i] = round_half_away_v(sample_v(w.cs[len + i], w.rd[len + i], w.y[i], sigma_v));
+        w.p[i] = round_half_away_v(sample_v(tb, w.words + len + i, 3 * len, w.y[i], sigma_v));
         _mm_store_si128(reinterpret_cast<__m128i*>(w.p_lane[i]), w.p[i]);
     }
 
@@ -240,7 +246,7 @@ __attribute__((target("avx2"))) void gadget_group(GadgetLanes& w, std::int64_t q
     // Multiplier of q around -t/q.
     const __m256d centre = _mm256_div_pd(_mm256_cvtepi32_pd(_mm_sub_epi32(_mm_setzero_si128(), t)),
                                          _mm256_set1_pd(static_cast<double>(q)));
-    const __m128i c = round_half_away_v(sample_v(w.cs[2 * len], w.rd[2 * len], centre, sigma_v));
+    const __m128i c = round_half_away_v(sample_v(tb, w.words + 2 * len, 3 * len, centre, sigma_v));
 
     // Coset digits, then every digit but the last randomised with its carry.
     const __m128i one = _mm_set1_epi32(1);
@@ -249,7 +255,7 @@ __attribute__((target("avx2"))) void gadget_group(GadgetLanes& w, std::int64_t q
         w.d[i] = _mm_add_epi32(t_bit, bit(q, static_cast<std::int64_t>(i)) != 0 ? c : _mm_setzero_si128());
     }
     for (std::size_t i = 0; i + 1 < len; ++i) {
-        const __m128i x = parity_step_v(sample_v(w.cs[2 * len + 1 + i], w.rd[2 * len + 1 + i], zero, two_sigma_v), w.d[i]);
+        const __m128i x = parity_step_v(sample_v(tb, w.words + 2 * len + 1 + i, 3 * len, zero, two_sigma_v), w.d[i]);
         // d_i - x is even: the arithmetic shift is the exact halving.
         w.d[i + 1] = _mm_add_epi32(w.d[i + 1], _mm_srai_epi32(_mm_sub_epi32(w.d[i], x), 1));
         w.d[i] = x;
@@ -278,8 +284,8 @@ __attribute__((target("avx2"))) bool sample_gadget_batch_avx2(std::int64_t q, do
     const std::int64_t whole = count - count % static_cast<std::int64_t>(kGroup);
     for (std::int64_t j = 0; j < whole; j += static_cast<std::int64_t>(kGroup)) {
         // Target j + l takes its 3 len samples after those of target j + l - 1.
-        for (std::size_t l = 0; l < kGroup; ++l) detail::gaussian_factors(tables, &w.cs[0][l], &w.rd[0][l], 3 * len, kGroup);
-        gadget_group(w, q, sigma, len, u + j, out + j, stride);
+        detail::gaussian_words(w.words, kGroup * 3 * len);
+        gadget_group(tables, w, q, sigma, len, u + j, out + j, stride);
     }
     secure_zero(&w, sizeof w);
     return sample_gadget_batch_portable(q, sigma, digits, u + whole, count - whole, out + whole, stride);
