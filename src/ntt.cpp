@@ -365,6 +365,28 @@ std::uint64_t ntt_centre_norm_portable(const NttTables& t, std::int32_t* a, std:
     return sum;
 }
 
+void ntt_load_sum_portable(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                           const std::int64_t* b) noexcept {
+    const std::int64_t q = t.q, h = q / 2;
+    for (std::int32_t j = 0; j < t.n; ++j) {
+        std::int64_t v = a[j] + b[j];
+        if (v <= -q || v >= q) v %= q;
+        v = v > h ? v - q : (v < -h ? v + q : v);
+        x[j] = v;
+        dst[j] = static_cast<std::int32_t>(v);
+    }
+}
+
+void ntt_sub_portable(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept {
+    for (std::int32_t j = 0; j < t.n; ++j) {
+        // In 64 bits, so that moduli up to 2^31 cannot overflow the difference.
+        std::int64_t v = std::int64_t{a[j]} - b[j];
+        v -= t.q & -static_cast<std::int64_t>(v >= t.q);
+        v += t.q & -static_cast<std::int64_t>(v <= -t.q);
+        a[j] = static_cast<std::int32_t>(v);
+    }
+}
+
 void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept {
     if (ntt_have_avx2())
         ntt_load_avx2(t, dst, src);
@@ -380,6 +402,29 @@ std::uint64_t ntt_centre_norm_avx2(const NttTables& t, std::int32_t* a, std::uin
     return ntt_centre_norm_portable(t, a, limit);
 }
 #endif
+
+#if !(defined(__x86_64__) || defined(__i386__))
+void ntt_load_sum_avx2(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                       const std::int64_t* b) noexcept {
+    ntt_load_sum_portable(t, dst, x, a, b);
+}
+void ntt_sub_avx2(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept { ntt_sub_portable(t, a, b); }
+#endif
+
+void ntt_load_sum(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                  const std::int64_t* b) noexcept {
+    if (ntt_have_avx2())
+        ntt_load_sum_avx2(t, dst, x, a, b);
+    else
+        ntt_load_sum_portable(t, dst, x, a, b);
+}
+
+void ntt_sub(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept {
+    if (ntt_have_avx2())
+        ntt_sub_avx2(t, a, b);
+    else
+        ntt_sub_portable(t, a, b);
+}
 
 void ntt_load_bytes(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
     if (ntt_have_avx2())

@@ -125,6 +125,14 @@ void ntt_load_bytes(const NttTables& t, std::int32_t* dst, const std::uint8_t* s
 // be left partly centred).
 std::uint64_t ntt_centre_norm(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept;
 
+// x[j] = the centred residue of a[j] + b[j] (64-bit values whose sum does not
+// overflow), written both to x and, as ntt_load would load it, to dst.
+void ntt_load_sum(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                  const std::int64_t* b) noexcept;
+
+// a[j] = a[j] - b[j] for values in (-q, q), back in (-q, q).
+void ntt_sub(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept;
+
 // The two implementations behind the calls above, which pick the vectorised
 // one when the processor has AVX2. Both give bit-identical results; the
 // portable one is the reference. The _avx2 functions may be called only when
@@ -146,6 +154,12 @@ void ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::u
 void ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept;
 std::uint64_t ntt_centre_norm_portable(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept;
 std::uint64_t ntt_centre_norm_avx2(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept;
+void ntt_load_sum_portable(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                           const std::int64_t* b) noexcept;
+void ntt_load_sum_avx2(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                       const std::int64_t* b) noexcept;
+void ntt_sub_portable(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept;
+void ntt_sub_avx2(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept;
 
 // Montgomery product with a precomputed zq = z * qinv mod 2^32: the value of
 // montmul(x, z, q, qinv), one multiplication fewer. |x| < 2^31, |z| <= q/2.

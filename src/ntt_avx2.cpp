@@ -324,6 +324,50 @@ __attribute__((target("avx2"))) std::uint64_t ntt_centre_norm_avx2(const NttTabl
     return sum;
 }
 
+__attribute__((target("avx2"))) void ntt_load_sum_avx2(const NttTables& t, std::int32_t* dst, std::int64_t* x,
+                                                       const std::int64_t* a, const std::int64_t* b) noexcept {
+    if (!ntt_have_avx2() || t.n < 8) {
+        ntt_load_sum_portable(t, dst, x, a, b);
+        return;
+    }
+    const __m256i q = _mm256_set1_epi64x(t.q), neg_q = _mm256_set1_epi64x(-static_cast<std::int64_t>(t.q));
+    const __m256i h = _mm256_set1_epi64x(t.q / 2), neg_h = _mm256_set1_epi64x(-static_cast<std::int64_t>(t.q / 2));
+    const __m256i pick_low = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    __m256i inside = _mm256_set1_epi64x(-1);
+    for (std::int32_t i = 0; i < t.n; i += 8) {
+        __m256i v[2];
+        for (int half = 0; half < 2; ++half) {
+            const std::int32_t j = i + 4 * half;
+            __m256i s = _mm256_add_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + j)),
+                                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + j)));
+            inside = _mm256_and_si256(inside, _mm256_and_si256(_mm256_cmpgt_epi64(s, neg_q), _mm256_cmpgt_epi64(q, s)));
+            s = _mm256_sub_epi64(s, _mm256_and_si256(_mm256_cmpgt_epi64(s, h), q));
+            s = _mm256_add_epi64(s, _mm256_and_si256(_mm256_cmpgt_epi64(neg_h, s), q));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(x + j), s);
+            v[half] = _mm256_permutevar8x32_epi32(s, pick_low);  // low halves in lanes 0..3
+        }
+        store(dst + i, _mm256_permute2x128_si256(v[0], v[1], 0x20));
+    }
+    // Some sum needs a real reduction: redo the row the portable way.
+    if (!_mm256_testc_si256(inside, _mm256_set1_epi64x(-1))) ntt_load_sum_portable(t, dst, x, a, b);
+}
+
+__attribute__((target("avx2"))) void ntt_sub_avx2(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept {
+    if (!ntt_have_avx2() || !t.lazy || t.n < 8) {
+        ntt_sub_portable(t, a, b);
+        return;
+    }
+    // q < 2^30 here, so the difference fits 32 bits.
+    const __m256i q = _mm256_set1_epi32(t.q);
+    const __m256i q_minus_1 = _mm256_set1_epi32(t.q - 1), one_minus_q = _mm256_set1_epi32(1 - t.q);
+    for (std::int32_t i = 0; i < t.n; i += 8) {
+        __m256i v = _mm256_sub_epi32(load(a + i), load(b + i));
+        v = _mm256_sub_epi32(v, _mm256_and_si256(_mm256_cmpgt_epi32(v, q_minus_1), q));
+        v = _mm256_add_epi32(v, _mm256_and_si256(_mm256_cmpgt_epi32(one_minus_q, v), q));
+        store(a + i, v);
+    }
+}
+
 }  // namespace ringtrap
 
 #endif

@@ -117,16 +117,6 @@ struct Check {
     }
 };
 
-// a - b for transform-domain values in (-q, q), back in (-q, q).
-void sub_ntt(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept {
-    for (std::int32_t j = 0; j < t.n; ++j) {
-        std::int32_t v = a[j] - b[j];
-        v -= t.q & -static_cast<std::int32_t>(v >= t.q);
-        v += t.q & -static_cast<std::int32_t>(v <= -t.q);
-        a[j] = v;
-    }
-}
-
 }  // namespace
 
 void prepare_public_key(const ParamSet& p, PublicKey& pk) {
@@ -316,10 +306,9 @@ bool SignSession::finish(std::int64_t* x) {
         std::int64_t* xi = x + (i + 2) * n;
         const std::int64_t* gi = pert + (i + 2) * n;
         const std::int64_t* zi = z + i * n;
-        for (std::int64_t j = 0; j < n; ++j) xi[j] = centred_near(gi[j] + zi[j], p.q);
-        ntt_load(t, row, xi);
+        ntt_load_sum(t, row, xi, gi, zi);
         check.entry(row, a_ntt + (i + 2) * n);
-        sub_ntt(t, row, p_ntt + (i + 2) * n);
+        ntt_sub(t, row, p_ntt + (i + 2) * n);
         ntt_pointwise_acc(t, acc0, t0_ntt + i * n, row);
         ntt_pointwise_acc(t, acc1, t1_ntt + i * n, row);
     }
@@ -329,9 +318,7 @@ bool SignSession::finish(std::int64_t* x) {
     for (std::int64_t e = 0; e < 2; ++e) {
         ntt_inverse(t, accs[e], true);
         ntt_store_centred(t, tz, accs[e]);
-        std::int64_t* xe = x + e * n;
-        for (std::int64_t j = 0; j < n; ++j) xe[j] = centred_near(pert[e * n + j] + tz[j], p.q);
-        ntt_load(t, row, xe);
+        ntt_load_sum(t, row, x + e * n, pert + e * n, tz);
         check.entry(row, a_ntt + e * n);
     }
     return check.passes(w.hm.data());

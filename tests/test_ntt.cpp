@@ -217,9 +217,38 @@ void check_rows_from_bytes(const NttTables& t, std::mt19937_64& rng) {
     }
 }
 
+// Sums of 64-bit rows loaded centred, and differences in the transform domain.
+void check_row_sums(const NttTables& t, std::mt19937_64& rng) {
+    const std::int64_t q = t.q;
+    const std::size_t len = static_cast<std::size_t>(t.n);
+    std::uniform_int_distribution<std::int64_t> small(-(q - 1) / 2, (q - 1) / 2), huge(-(INT64_C(1) << 61), INT64_C(1) << 61);
+    for (const bool far : {false, true}) {
+        std::vector<std::int64_t> a(len), b(len);
+        for (std::size_t i = 0; i < len; ++i) a[i] = small(rng), b[i] = small(rng);
+        if (far) a[len / 3] = huge(rng);  // one sum needs a real reduction
+        std::vector<std::int64_t> x_p(len), x_v(len);
+        Vec row_p(len), row_v(len);
+        ntt_load_sum_portable(t, row_p.data(), x_p.data(), a.data(), b.data());
+        ntt_load_sum_avx2(t, row_v.data(), x_v.data(), a.data(), b.data());
+        EXPECT_EQ(x_v, x_p);
+        EXPECT_EQ(row_v, row_p);
+        for (std::size_t i = 0; i < len; ++i) {
+            ASSERT_EQ(residue(x_p[i], q), residue(residue(a[i], q) + residue(b[i], q), q));
+            ASSERT_LE(std::abs(x_p[i]), q / 2);
+        }
+        Vec d_p = random_input(rng, t), d_v = d_p;
+        const Vec sub = random_input(rng, t);
+        ntt_sub_portable(t, d_p.data(), sub.data());
+        ntt_sub_avx2(t, d_v.data(), sub.data());
+        EXPECT_EQ(d_v, d_p);
+        for (const std::int32_t v : d_p) ASSERT_LT(std::abs(v), q);
+    }
+}
+
 TEST_P(NttLevel, RowsFromBytesAndTheirNorm) {
     std::mt19937_64 rng(31);
     check_rows_from_bytes(ntt_tables(*GetParam()), rng);
+    check_row_sums(ntt_tables(*GetParam()), rng);
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, NttLevel, ::testing::ValuesIn(testing::kAllParamSets), testing::param_name);
@@ -253,6 +282,7 @@ TEST(NttOtherModuli, ReductionSchedulesAndWideRoute) {
             check_tables(t, psi, log_n == 11 ? 2 : 6, static_cast<std::uint64_t>(q));
             std::mt19937_64 rng(static_cast<std::uint64_t>(q));
             check_rows_from_bytes(t, rng);
+            check_row_sums(t, rng);
         }
     }
 }
