@@ -125,8 +125,8 @@ SecretKey decode_secret_key_ntt(const ParamSet& p, const std::uint8_t* bytes) {
     SecretBuffer<std::int32_t> t0(kn), t1(kn);
     for (std::int64_t i = 0; i < p.k; ++i) {
         const std::int64_t at = i * p.n;
-        ntt_load_bytes(t, t0.data() + at, bytes + 4 * at);
-        ntt_load_bytes(t, t1.data() + at, bytes + 4 * (static_cast<std::int64_t>(kn) + at));
+        static_cast<void>(ntt_load_bytes(t, t0.data() + at, bytes + 4 * at));
+        static_cast<void>(ntt_load_bytes(t, t1.data() + at, bytes + 4 * (static_cast<std::int64_t>(kn) + at)));
         ntt_forward(t, t0.data() + at);
         ntt_forward(t, t1.data() + at);
     }

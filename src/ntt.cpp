@@ -336,8 +336,8 @@ void ntt_store_centred_avx2(const NttTables& t, std::int64_t* dst, const std::in
 }
 #endif
 
-void ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
-    bool outside = false;
+bool ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+    bool outside = false, canonical = true;
     for (std::int32_t i = 0; i < t.n; ++i) {
         const std::uint8_t* b = src + 4 * i;
         const std::uint32_t w = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
@@ -345,9 +345,11 @@ void ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::u
         const std::int32_t neg = -static_cast<std::int32_t>(w >> 31);
         dst[i] = (m ^ neg) - neg;  // a negative zero decodes to 0
         outside |= m >= t.q;
+        canonical &= m <= t.q / 2 && w != 0x80000000u;
     }
     if (outside)
         for (std::int32_t i = 0; i < t.n; ++i) dst[i] %= t.q;
+    return canonical;
 }
 
 std::uint64_t ntt_centre_norm_portable(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept {
@@ -395,8 +397,8 @@ void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) no
 }
 
 #if !(defined(__x86_64__) || defined(__i386__))
-void ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
-    ntt_load_bytes_portable(t, dst, src);
+bool ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+    return ntt_load_bytes_portable(t, dst, src);
 }
 std::uint64_t ntt_centre_norm_avx2(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept {
     return ntt_centre_norm_portable(t, a, limit);
@@ -426,11 +428,8 @@ void ntt_sub(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcep
         ntt_sub_portable(t, a, b);
 }
 
-void ntt_load_bytes(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
-    if (ntt_have_avx2())
-        ntt_load_bytes_avx2(t, dst, src);
-    else
-        ntt_load_bytes_portable(t, dst, src);
+bool ntt_load_bytes(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+    return ntt_have_avx2() ? ntt_load_bytes_avx2(t, dst, src) : ntt_load_bytes_portable(t, dst, src);
 }
 
 std::uint64_t ntt_centre_norm(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept {

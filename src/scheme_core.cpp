@@ -359,7 +359,7 @@ bool verify_signature_bytes(const PublicKey& pk, const std::uint8_t* sig, const 
     Check check{t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p))};
     std::fill(check.acc, check.acc + n, 0);
     for (std::int64_t i = 0; i < p.k + 2 && check.norm2 <= check.bound; ++i) {
-        ntt_load_bytes(t, row, sig + 4 * i * n);
+        static_cast<void>(ntt_load_bytes(t, row, sig + 4 * i * n));
         check.entry(row, pk.a_ntt.data() + i * n);
     }
     if (check.norm2 > check.bound) return false;
@@ -370,8 +370,8 @@ bool verify_signature_bytes(const PublicKey& pk, const std::uint8_t* sig, const 
 
 Verdict verify_bytes(const ParamSet& p, const std::uint8_t* pk_bytes, const std::uint8_t* sig, const std::uint8_t* msg,
                      std::uint64_t len) {
-    if (!public_key_bytes_ok(p, pk_bytes)) return Verdict::malformed_key;
-    if (sig == nullptr || (msg == nullptr && len > 0)) return Verdict::invalid;
+    if (pk_bytes == nullptr) return Verdict::malformed_key;
+    if (sig == nullptr || (msg == nullptr && len > 0)) return public_key_bytes_ok(p, pk_bytes) ? Verdict::invalid : Verdict::malformed_key;
     const NttTables& t = ntt_tables(p);
     const std::int64_t n = p.n;
     VerifyWorkspace& w = verify_workspace();
@@ -379,18 +379,22 @@ Verdict verify_bytes(const ParamSet& p, const std::uint8_t* pk_bytes, const std:
     std::int32_t* a_row = sized(w.a_row, n);
     Check check{t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p))};
     std::fill(check.acc, check.acc + n, 0);
-    for (std::int64_t i = 0; i < p.k + 2 && check.norm2 <= check.bound; ++i) {
-        // A's entry 0 is the constant 1 (the key check above), which takes the
-        // value 1 at every point.
+    // Every entry is read, so that a malformed key is reported whatever the
+    // signature; the key's checks are those of decode_public_key.
+    bool key_ok = true;
+    for (std::int64_t i = 0; i < p.k + 2; ++i) {
+        key_ok &= ntt_load_bytes(t, a_row, pk_bytes + 4 * i * n);
         if (i == 0) {
+            // The constant 1, which takes the value 1 at every point.
+            key_ok &= a_row[0] == 1 && std::all_of(a_row + 1, a_row + n, [](std::int32_t c) { return c == 0; });
             std::fill(a_row, a_row + n, 1);
         } else {
-            ntt_load_bytes(t, a_row, pk_bytes + 4 * i * n);
             ntt_forward(t, a_row);
         }
-        ntt_load_bytes(t, row, sig + 4 * i * n);
+        static_cast<void>(ntt_load_bytes(t, row, sig + 4 * i * n));
         check.entry(row, a_row);
     }
+    if (!key_ok) return Verdict::malformed_key;
     if (check.norm2 > check.bound) return Verdict::invalid;
     std::int64_t* u = sized(w.u, n);
     Hash(msg, len, n, p.q, u);

@@ -167,26 +167,32 @@ TEST_P(NttLevel, DispatchAndLoadStore) {
 
 // Byte loading and the centring with the norm, vectorised against portable:
 // every magnitude class of the byte form (small, at and beyond q, 2^31 - 1,
-// negative zero) and limits that stop the sum early or never.
+// negative zero) with the canonical-form flag, and limits that stop the sum
+// early or never.
 void check_rows_from_bytes(const NttTables& t, std::mt19937_64& rng) {
     const std::int64_t q = t.q;
     const std::size_t len = static_cast<std::size_t>(t.n);
     for (const std::int64_t extreme : {std::int64_t{0}, q, INT64_C(2147483647)}) {
         std::vector<std::uint8_t> bytes(4 * len);
         std::vector<std::int64_t> values(len);
-        std::uniform_int_distribution<std::int64_t> any(-(q - 1), q - 1);
+        std::uniform_int_distribution<std::int64_t> any(-(q - 1) / 2, (q - 1) / 2);
         for (std::size_t i = 0; i < len; ++i) {
-            values[i] = i % 7 == 3 && extreme != 0 ? (i % 2 ? extreme : -extreme) : any(rng);
+            values[i] = extreme != 0 && i % 7 == 3 ? (i % 2 ? extreme : -extreme)
+                        : extreme != 0 && i % 7 == 5 ? q - 1  // in range but not centred
+                                                     : any(rng);
             const std::uint64_t m = static_cast<std::uint64_t>(std::abs(values[i]));
             const std::uint32_t w = static_cast<std::uint32_t>(m) | (values[i] < 0 ? 0x80000000u : 0u);
             for (int b = 0; b < 4; ++b) bytes[4 * i + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(w >> (8 * b));
         }
-        bytes[4 * len - 1] = 0x80, bytes[4 * len - 2] = bytes[4 * len - 3] = bytes[4 * len - 4] = 0;  // negative zero
-        values[len - 1] = 0;
+        if (extreme != 0) {
+            bytes[4 * len - 1] = 0x80, bytes[4 * len - 2] = bytes[4 * len - 3] = bytes[4 * len - 4] = 0;  // negative zero
+            values[len - 1] = 0;
+        }
         Vec want(len), port(len), vec(len);
         ntt_load_portable(t, want.data(), values.data());
-        ntt_load_bytes_portable(t, port.data(), bytes.data());
-        ntt_load_bytes_avx2(t, vec.data(), bytes.data());
+        // Only the row of small values without a negative zero is canonical.
+        EXPECT_EQ(ntt_load_bytes_portable(t, port.data(), bytes.data()), extreme == 0);
+        EXPECT_EQ(ntt_load_bytes_avx2(t, vec.data(), bytes.data()), extreme == 0);
         EXPECT_EQ(port, want);
         EXPECT_EQ(vec, want);
 
