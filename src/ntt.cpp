@@ -6,7 +6,9 @@ namespace ringtrap {
 
 std::vector<std::int32_t> bit_reversal_table(int bits) {
     std::vector<std::int32_t> table(std::size_t{1} << bits);
-    for (std::size_t i = 0; i < table.size(); ++i) table[i] = static_cast<std::int32_t>(reverse_bits(i, bits));
+    // brv(i) is brv(i / 2) shifted down one place, with i's low bit on top.
+    for (std::size_t i = 1; i < table.size(); ++i)
+        table[i] = (table[i >> 1] >> 1) | static_cast<std::int32_t>((i & 1) << (bits - 1));
     return table;
 }
 
@@ -60,10 +62,16 @@ NttTables::NttTables(std::int64_t q_, int log_n_, std::int64_t psi) {
     const std::int64_t psi_inv = pow_mod(psi_r, 2 * static_cast<std::int64_t>(n) - 1, q_);
     zetas.resize(static_cast<std::size_t>(n));
     zetas_inv.resize(static_cast<std::size_t>(n));
-    for (std::int32_t i = 0; i < n; ++i) {
-        const std::int64_t e = brv[static_cast<std::size_t>(i)];
-        zetas[static_cast<std::size_t>(i)] = to_mont_centred(pow_mod(psi_r, e, q_), q_);
-        zetas_inv[static_cast<std::size_t>(i)] = to_mont_centred(pow_mod(psi_inv, e, q_), q_);
+    // Powers psi^e and psi^-e in increasing e, each placed at index brv(e)
+    // (brv is its own inverse): one product per entry, which keeps the
+    // start-up of a short-lived process cheap.
+    std::int64_t pw = 1, pw_inv = 1;
+    for (std::int32_t e = 0; e < n; ++e) {
+        const auto i = static_cast<std::size_t>(brv[static_cast<std::size_t>(e)]);
+        zetas[i] = to_mont_centred(pw, q_);
+        zetas_inv[i] = to_mont_centred(pw_inv, q_);
+        pw = mul_mod(pw, psi_r, q_);
+        pw_inv = mul_mod(pw_inv, psi_inv, q_);
     }
     const std::int64_t ninv = pow_mod(n, q_ - 2, q_);  // q is prime
     const std::int64_t rmod = static_cast<std::int64_t>((std::uint64_t{1} << 32) % static_cast<std::uint64_t>(q_));
@@ -139,11 +147,22 @@ NttTables::NttTables(std::int64_t q_, int log_n_, std::int64_t psi) {
     }
 }
 
-const NttTables& ntt_tables(const ParamSet& p) {
-    static const NttTables t128(kParams128.q, kParams128.log_n, kParams128.psi);
-    static const NttTables t256(kParams256.q, kParams256.log_n, kParams256.psi);
-    return p.level == 256 ? t256 : t128;
+namespace {
+
+// Each set's tables are built on first use of that set only.
+const NttTables& tables_128() {
+    static const NttTables t(kParams128.q, kParams128.log_n, kParams128.psi);
+    return t;
 }
+
+const NttTables& tables_256() {
+    static const NttTables t(kParams256.q, kParams256.log_n, kParams256.psi);
+    return t;
+}
+
+}  // namespace
+
+const NttTables& ntt_tables(const ParamSet& p) { return p.level == 256 ? tables_256() : tables_128(); }
 
 namespace {
 
