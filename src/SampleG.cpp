@@ -211,7 +211,8 @@ struct GadgetLanes {
     __m256d y[kMaxGadgetLength];
     __m128i p[kMaxGadgetLength];
     __m128i d[kMaxGadgetLength];
-    alignas(16) std::int32_t p_lane[kMaxGadgetLength][kGroup];
+    alignas(32) std::int64_t gp[kGroup];
+    alignas(16) std::int32_t p_lane[kGroup];
     std::int64_t p_one[kMaxGadgetLength];
     alignas(16) std::int32_t t[kGroup];
 };
@@ -231,15 +232,28 @@ __attribute__((target("avx2"))) void gadget_group(const gaussian_tables::BoxMull
     for (std::size_t j = 1; j <= folds; ++j)
         w.y[len - 1] = _mm256_add_pd(w.y[len - 1], _mm256_mul_pd(w.y[len - 1 - j], _mm256_set1_pd(kInvPow2[j])));
 
-    for (std::size_t i = 0; i < len; ++i) {
+    for (std::size_t i = 0; i < len; ++i)
         w.p[i] = round_half_away_v(sample_v(tb, w.words + len + i, 3 * len, w.y[i], sigma_v));
-        _mm_store_si128(reinterpret_cast<__m128i*>(w.p_lane[i]), w.p[i]);
-    }
 
-    // The residue, lane by lane, by the scalar rule.
+    // The residue (u - <g, p>) mod q. For up to 32 digits below 2^26 the sum
+    // <g, p> stays below 2^58 and is formed in 64-bit lanes; a target beyond
+    // 2^61 (never a syndrome) takes the scalar rule.
+    if (len <= 32) {
+        __m256i gp = _mm256_setzero_si256();
+        for (std::size_t i = len; i-- > 0;) gp = _mm256_add_epi64(_mm256_add_epi64(gp, gp), _mm256_cvtepi32_epi64(w.p[i]));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(w.gp), gp);
+    }
     for (std::size_t l = 0; l < kGroup; ++l) {
-        for (std::size_t i = 0; i < len; ++i) w.p_one[i] = w.p_lane[i][l];
-        w.t[l] = static_cast<std::int32_t>(gadget_residue(u[l], w.p_one, len, q));
+        if (len <= 32 && u[l] > -(std::int64_t{1} << 61) && u[l] < (std::int64_t{1} << 61)) {
+            const std::int64_t r = (u[l] - w.gp[l]) % q;
+            w.t[l] = static_cast<std::int32_t>(r < 0 ? r + q : r);
+        } else {
+            for (std::size_t i = 0; i < len; ++i) {
+                _mm_store_si128(reinterpret_cast<__m128i*>(w.p_lane), w.p[i]);
+                w.p_one[i] = w.p_lane[l];
+            }
+            w.t[l] = static_cast<std::int32_t>(gadget_residue(u[l], w.p_one, len, q));
+        }
     }
     const __m128i t = _mm_load_si128(reinterpret_cast<const __m128i*>(w.t));
 
