@@ -84,6 +84,31 @@ void BM_api_verify_prepared(benchmark::State& state) {
 }
 BENCHMARK(BM_api_verify_prepared)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
 
+// One-shot calls on stored key bytes, as a user with keys in files calls them:
+// every call decodes and prepares the keys again.
+void BM_api_sign_from_bytes(benchmark::State& state) {
+    const auto level = static_cast<ringtrap::Level>(state.range(0));
+    const ringtrap::KeyPair kp = ringtrap::generate_keypair(level);
+    std::vector<std::uint8_t> msg(100, 0x5A);
+    for (auto _ : state) benchmark::DoNotOptimize(ringtrap::sign(kp.secret_key, kp.public_key, msg));
+}
+BENCHMARK(BM_api_sign_from_bytes)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+
+void BM_api_verify_from_bytes(benchmark::State& state) {
+    const auto level = static_cast<ringtrap::Level>(state.range(0));
+    const ringtrap::KeyPair kp = ringtrap::generate_keypair(level);
+    std::vector<std::uint8_t> msg(100, 0x5A);
+    const ringtrap::Bytes sig = ringtrap::sign(kp.secret_key, kp.public_key, msg);
+    for (auto _ : state) benchmark::DoNotOptimize(ringtrap::verify(kp.public_key, sig, msg));
+}
+BENCHMARK(BM_api_verify_from_bytes)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+
+void BM_api_keygen(benchmark::State& state) {
+    const auto level = static_cast<ringtrap::Level>(state.range(0));
+    for (auto _ : state) benchmark::DoNotOptimize(ringtrap::generate_keypair(level));
+}
+BENCHMARK(BM_api_keygen)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+
 // Peak resident memory of a process that generates a key pair and signs 1000
 // messages through the byte interface. Measured in a fresh child process, so
 // that what the other benchmarks allocated does not count; reported as a

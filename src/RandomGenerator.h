@@ -157,10 +157,19 @@ inline std::int64_t oracle2_sample(const gaussian_tables::BoxMuller& t, std::int
 
 // The looked-up factors of `count` consecutive Gaussian samples, taking
 // exactly the draws of `count` calls of gaussian_sample, in order: sample i
-// is then c + cos_out[i] * (sigma * radius_out[i]). Lets a sampler that knows
-// how many samples it will take draw them in one tight loop. The factors are
-// as secret as the samples; callers wipe them.
-void gaussian_factors(const gaussian_tables::BoxMuller& t, double* cos_out, double* radius_out, std::size_t count);
+// is then c + cos_out[i * stride] * (sigma * radius_out[i * stride]). Lets a
+// sampler that knows how many samples it will take draw them in one tight
+// loop; a stride lays the samples of several draws side by side (one per
+// vector lane). The factors are as secret as the samples; callers wipe them.
+void gaussian_factors(const gaussian_tables::BoxMuller& t, double* cos_out, double* radius_out, std::size_t count,
+                      std::size_t stride = 1);
+
+// The draws of `count` consecutive Gaussian samples, taking exactly the draws
+// of `count` calls of gaussian_sample: out[i * stride] = r1 | r2 << 16 for
+// sample i (r2 never 0), so that its factors are cos_theta[w & 0x7fff] and
+// radius[w >> 16]. For samplers that look the factors up themselves (several
+// at a time). As secret as the samples; callers wipe them.
+void gaussian_words(std::uint32_t* out, std::size_t count, std::size_t stride = 1);
 
 // The sample of gaussian_sample from its factors (same operations, same order).
 inline double gaussian_from(double cos_theta, double radius, double c, double sigma) {

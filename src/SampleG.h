@@ -26,4 +26,20 @@ void Sample_G(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma);
 // |sigma| <= kMaxGadgetWidth. out must have room for `digits` elements.
 [[nodiscard]] bool Sample_G(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma, std::int64_t digits);
 
+// Sample_G for `count` targets u[0 .. count) in turn, taking exactly the draws
+// of `count` successive calls: digit i of target j goes to out[i * stride + j],
+// the layout of k rows of gadget solutions (stride >= count). Returns false,
+// writing and drawing nothing, on the inputs the explicit-parameter Sample_G
+// refuses. The AVX2 form, chosen at run time, works on four targets at once
+// whenever every intermediate value provably fits 32 bits (|sigma| <= 2^20,
+// q < 2^31); both forms give the digits of the one-by-one calls.
+[[nodiscard]] bool sample_gadget_batch(std::int64_t q, double sigma, std::int64_t digits, const std::int64_t* u,
+                                       std::int64_t count, std::int64_t* out, std::int64_t stride);
+[[nodiscard]] bool sample_gadget_batch_portable(std::int64_t q, double sigma, std::int64_t digits, const std::int64_t* u,
+                                                std::int64_t count, std::int64_t* out, std::int64_t stride);
+// Falls back to the portable form unless gadget_have_avx2().
+[[nodiscard]] bool sample_gadget_batch_avx2(std::int64_t q, double sigma, std::int64_t digits, const std::int64_t* u,
+                                            std::int64_t count, std::int64_t* out, std::int64_t stride);
+bool gadget_have_avx2() noexcept;
+
 }  // namespace ringtrap

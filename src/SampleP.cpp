@@ -154,10 +154,32 @@ bool sample_field(const FieldSamplerPlan& plan, const double* centre, std::int64
     std::fill(out, out + L, std::int64_t{0});
     // Odd half before even half at every level: leaves in decreasing order of
     // the bit-reversed index.
-    for (std::uint64_t m = std::uint64_t{1} << plan.depth; m-- > 0;) {
-        const std::uint64_t i = reverse_bits(m, plan.depth);  // from ntt.h
-        out[i] = Oracle_1(centre[i], plan.width);
+    const std::uint64_t leaves = std::uint64_t{1} << plan.depth;
+    // The draws of a run of leaves can be taken ahead when no leaf can fail to
+    // round (which would stop after fewer draws): |g| <= |c| + 4.5600828 w.
+    bool bounded = std::fabs(plan.width) < 1.0e18;
+    for (std::int64_t i = 0; i < L; ++i) bounded &= std::fabs(centre[i]) < 1.0e18;
+    if (!bounded) {
+        for (std::uint64_t m = leaves; m-- > 0;) {
+            const std::uint64_t i = reverse_bits(m, plan.depth);  // from ntt.h
+            out[i] = Oracle_1(centre[i], plan.width);
+        }
+        return true;
     }
+    const gaussian_tables::BoxMuller& t = gaussian_tables::box_muller();
+    constexpr std::uint64_t kRun = 256;
+    std::uint32_t words[kRun];
+    for (std::uint64_t top = leaves; top > 0;) {
+        const std::uint64_t run = top < kRun ? top : kRun;
+        detail::gaussian_words(words, run);
+        for (std::uint64_t j = 0; j < run; ++j) {
+            const std::uint64_t i = reverse_bits(--top, plan.depth);
+            const std::uint32_t w = words[j];
+            out[i] = detail::round_half_away(
+                detail::gaussian_from(t.cos_theta[w & 0x7fff], t.radius[w >> 16], centre[i], plan.width));
+        }
+    }
+    secure_zero(words, sizeof words);
     return true;
 }
 
@@ -226,21 +248,28 @@ PerturbationWidths perturbation_widths(double s_, double r_) {
 
 PerturbationKey prepare_perturbation_key(const NttTables& tables, std::int64_t gadget_len, double s_, double r_,
                                          const std::int64_t* t0, const std::int64_t* t1) {
-    PerturbationKey key;
-    if (gadget_len < 1 || t0 == nullptr || t1 == nullptr) return key;
+    if (gadget_len < 1 || t0 == nullptr || t1 == nullptr) return PerturbationKey{};
     const std::int64_t len = tables.n;
     const auto total = static_cast<std::size_t>(gadget_len * len);
-    key.t0_ntt = SecretBuffer<std::int32_t>(total);
-    key.t1_ntt = SecretBuffer<std::int32_t>(total);
+    SecretBuffer<std::int32_t> t0_ntt(total), t1_ntt(total);
     for (std::int64_t j = 0; j < gadget_len; ++j) {
-        std::int32_t* e0 = key.t0_ntt.data() + j * len;
-        std::int32_t* e1 = key.t1_ntt.data() + j * len;
+        std::int32_t* e0 = t0_ntt.data() + j * len;
+        std::int32_t* e1 = t1_ntt.data() + j * len;
         ntt_load(tables, e0, t0 + j * len);
         ntt_load(tables, e1, t1 + j * len);
         ntt_forward(tables, e0);
         ntt_forward(tables, e1);
     }
+    return prepare_perturbation_key_ntt(tables, gadget_len, s_, r_, std::move(t0_ntt), std::move(t1_ntt));
+}
 
+PerturbationKey prepare_perturbation_key_ntt(const NttTables& tables, std::int64_t gadget_len, double s_, double r_,
+                                             SecretBuffer<std::int32_t> t0_ntt, SecretBuffer<std::int32_t> t1_ntt) {
+    PerturbationKey key;
+    const auto total = static_cast<std::size_t>(gadget_len * tables.n);
+    if (gadget_len < 1 || t0_ntt.size() != total || t1_ntt.size() != total) return key;
+    key.t0_ntt = std::move(t0_ntt);
+    key.t1_ntt = std::move(t1_ntt);
     const PerturbationWidths w = perturbation_widths(s_, r_);
     key.plans = SecretBuffer<FieldSamplerPlan>(2);
     key.plans[0] = block_plan(tables, gadget_len, key.t1_ntt, w.zeta, s_);
@@ -248,7 +277,7 @@ PerturbationKey prepare_perturbation_key(const NttTables& tables, std::int64_t g
     key.rho = w.rho;
     key.centre_denom = w.centre_denom;
     key.long_width = w.long_width;
-    key.degree = len;
+    key.degree = tables.n;
     key.gadget_len = gadget_len;
     key.tables = &tables;
     return key;

@@ -129,6 +129,13 @@ struct PerturbationKey {
 [[nodiscard]] PerturbationKey prepare_perturbation_key(const NttTables& tables, std::int64_t gadget_len, double s_,
                                                        double r_, const std::int64_t* t0, const std::int64_t* t1);
 
+// The same from rows already in the transform domain (k n values each in
+// (-q, q), entry-major, as ntt_forward leaves them), which the key takes over;
+// rows of the wrong size give an invalid key.
+[[nodiscard]] PerturbationKey prepare_perturbation_key_ntt(const NttTables& tables, std::int64_t gadget_len, double s_,
+                                                           double r_, SecretBuffer<std::int32_t> t0_ntt,
+                                                           SecretBuffer<std::int32_t> t1_ntt);
+
 // Draws a perturbation with exactly the values and draw order of Sample_P for
 // the same key: writes (k + 2) n coefficients to p_out, entry-major (entry i,
 // coefficient j at i n + j). When g_ntt is not null it also receives the long

@@ -178,22 +178,26 @@ __attribute__((target("avx2"))) inline void lanes_store(__m256i x[16], const __m
     }
 }
 
+// Passes of eight blocks from `counter` on; the scratch state is wiped once,
+// after the last pass.
 __attribute__((target("avx2"))) void lanes_avx2(const Key& key, std::uint64_t counter, std::uint64_t nonce,
-                                                std::uint8_t* out) noexcept {
+                                                std::uint8_t* out, std::size_t passes) noexcept {
     __m256i in[16], x[16];
-    lanes_init(key, counter, nonce, in);
-    for (int w = 0; w < 16; ++w) x[w] = in[w];
-    for (int i = 0; i < 10; ++i) {
-        quarter_round_v(x[0], x[4], x[8], x[12]);
-        quarter_round_v(x[1], x[5], x[9], x[13]);
-        quarter_round_v(x[2], x[6], x[10], x[14]);
-        quarter_round_v(x[3], x[7], x[11], x[15]);
-        quarter_round_v(x[0], x[5], x[10], x[15]);
-        quarter_round_v(x[1], x[6], x[11], x[12]);
-        quarter_round_v(x[2], x[7], x[8], x[13]);
-        quarter_round_v(x[3], x[4], x[9], x[14]);
+    for (std::size_t pass = 0; pass < passes; ++pass, counter += kLanes, out += kLanes * kBlockBytes) {
+        lanes_init(key, counter, nonce, in);
+        for (int w = 0; w < 16; ++w) x[w] = in[w];
+        for (int i = 0; i < 10; ++i) {
+            quarter_round_v(x[0], x[4], x[8], x[12]);
+            quarter_round_v(x[1], x[5], x[9], x[13]);
+            quarter_round_v(x[2], x[6], x[10], x[14]);
+            quarter_round_v(x[3], x[7], x[11], x[15]);
+            quarter_round_v(x[0], x[5], x[10], x[15]);
+            quarter_round_v(x[1], x[6], x[11], x[12]);
+            quarter_round_v(x[2], x[7], x[8], x[13]);
+            quarter_round_v(x[3], x[4], x[9], x[14]);
+        }
+        lanes_store(x, in, out);
     }
-    lanes_store(x, in, out);
     secure_zero(x, sizeof x);
     secure_zero(in, sizeof in);
 }
@@ -214,21 +218,24 @@ __attribute__((target("avx2,avx512f,avx512vl"))) inline void quarter_round_vl(__
 }
 
 __attribute__((target("avx2,avx512f,avx512vl"))) void lanes_avx512vl(const Key& key, std::uint64_t counter,
-                                                                     std::uint64_t nonce, std::uint8_t* out) noexcept {
+                                                                     std::uint64_t nonce, std::uint8_t* out,
+                                                                     std::size_t passes) noexcept {
     __m256i in[16], x[16];
-    lanes_init(key, counter, nonce, in);
-    for (int w = 0; w < 16; ++w) x[w] = in[w];
-    for (int i = 0; i < 10; ++i) {
-        quarter_round_vl(x[0], x[4], x[8], x[12]);
-        quarter_round_vl(x[1], x[5], x[9], x[13]);
-        quarter_round_vl(x[2], x[6], x[10], x[14]);
-        quarter_round_vl(x[3], x[7], x[11], x[15]);
-        quarter_round_vl(x[0], x[5], x[10], x[15]);
-        quarter_round_vl(x[1], x[6], x[11], x[12]);
-        quarter_round_vl(x[2], x[7], x[8], x[13]);
-        quarter_round_vl(x[3], x[4], x[9], x[14]);
+    for (std::size_t pass = 0; pass < passes; ++pass, counter += kLanes, out += kLanes * kBlockBytes) {
+        lanes_init(key, counter, nonce, in);
+        for (int w = 0; w < 16; ++w) x[w] = in[w];
+        for (int i = 0; i < 10; ++i) {
+            quarter_round_vl(x[0], x[4], x[8], x[12]);
+            quarter_round_vl(x[1], x[5], x[9], x[13]);
+            quarter_round_vl(x[2], x[6], x[10], x[14]);
+            quarter_round_vl(x[3], x[7], x[11], x[15]);
+            quarter_round_vl(x[0], x[5], x[10], x[15]);
+            quarter_round_vl(x[1], x[6], x[11], x[12]);
+            quarter_round_vl(x[2], x[7], x[8], x[13]);
+            quarter_round_vl(x[3], x[4], x[9], x[14]);
+        }
+        lanes_store(x, in, out);
     }
-    lanes_store(x, in, out);
     secure_zero(x, sizeof x);
     secure_zero(in, sizeof in);
 }
@@ -294,8 +301,9 @@ void blocks_avx2(const Key& key, std::uint64_t counter, std::uint64_t nonce, std
                  std::size_t nblocks) noexcept {
 #if RINGTRAP_CHACHA20_X86
     if (have_avx2()) {
-        for (; nblocks >= kLanes; nblocks -= kLanes, counter += kLanes, out += kLanes * kBlockBytes)
-            lanes_avx2(key, counter, nonce, out);
+        const std::size_t passes = nblocks / kLanes;
+        lanes_avx2(key, counter, nonce, out, passes);
+        nblocks -= passes * kLanes, counter += passes * kLanes, out += passes * kLanes * kBlockBytes;
     }
 #endif
     blocks_portable(key, counter, nonce, out, nblocks);
@@ -315,8 +323,9 @@ void blocks_avx512vl(const Key& key, std::uint64_t counter, std::uint64_t nonce,
                      std::size_t nblocks) noexcept {
 #if RINGTRAP_CHACHA20_X86
     if (have_avx512vl()) {
-        for (; nblocks >= kLanes; nblocks -= kLanes, counter += kLanes, out += kLanes * kBlockBytes)
-            lanes_avx512vl(key, counter, nonce, out);
+        const std::size_t passes = nblocks / kLanes;
+        lanes_avx512vl(key, counter, nonce, out, passes);
+        nblocks -= passes * kLanes, counter += passes * kLanes, out += passes * kLanes * kBlockBytes;
     }
 #endif
     blocks_portable(key, counter, nonce, out, nblocks);

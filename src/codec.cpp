@@ -1,5 +1,6 @@
 #include "codec.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <string>
@@ -90,6 +91,31 @@ bool decode_signature(const ParamSet& p, const std::uint8_t* bytes, std::int64_t
     return decode_canonical(bytes, (p.k + 2) * p.n, static_cast<std::uint64_t>((p.q - 1) / 2), out) == 0;
 }
 
+namespace {
+
+// decode_canonical's flag for bytes that are only checked: decoded a block at
+// a time into a scratch array, which is wiped (the bytes may be a secret key).
+std::uint64_t canonical_flag(const std::uint8_t* bytes, std::int64_t count, std::uint64_t bound) noexcept {
+    constexpr std::int64_t kBlock = 256;
+    std::int64_t scratch[kBlock];
+    std::uint64_t bad = 0;
+    for (std::int64_t i = 0; i < count; i += kBlock)
+        bad |= decode_canonical(bytes + 4 * i, std::min(kBlock, count - i), bound, scratch);
+    secure_zero(scratch, sizeof scratch);
+    return bad;
+}
+
+}  // namespace
+
+bool public_key_bytes_ok(const ParamSet& p, const std::uint8_t* bytes) noexcept {
+    if (bytes == nullptr) return false;
+    // Entry 0 is exactly the encoded constant 1; the rest canonical residues.
+    std::uint64_t bad = load_le32(bytes) != 1;
+    for (std::int64_t j = 1; j < p.n; ++j) bad |= load_le32(bytes + 4 * j);
+    bad |= canonical_flag(bytes + 4 * p.n, (p.k + 1) * p.n, static_cast<std::uint64_t>((p.q - 1) / 2));
+    return bad == 0;
+}
+
 bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector<std::int64_t>& out) {
     out.resize(static_cast<std::size_t>((p.k + 2) * p.n));
     return decode_public_key_into(p, bytes, out.data());
@@ -126,6 +152,23 @@ SecretKey decode_secret_key(const ParamSet& p, const std::uint8_t* bytes) {
         throw Error(Errc::malformed_secret_key, "not a well-formed level-" + std::to_string(p.level) +
                                                     " secret key (a coefficient key generation cannot produce)");
     return make_secret_key(p, std::move(t0), std::move(t1));
+}
+
+SecretKey decode_secret_key_ntt(const ParamSet& p, const std::uint8_t* bytes) {
+    if (canonical_flag(bytes, 2 * p.k * p.n, static_cast<std::uint64_t>(trapdoor_coeff_bound(p))) != 0)
+        throw Error(Errc::malformed_secret_key, "not a well-formed level-" + std::to_string(p.level) +
+                                                    " secret key (a coefficient key generation cannot produce)");
+    const NttTables& t = ntt_tables(p);
+    const auto kn = static_cast<std::size_t>(p.k * p.n);
+    SecretBuffer<std::int32_t> t0(kn), t1(kn);
+    for (std::int64_t i = 0; i < p.k; ++i) {
+        const std::int64_t at = i * p.n;
+        static_cast<void>(ntt_load_bytes(t, t0.data() + at, bytes + 4 * at));
+        static_cast<void>(ntt_load_bytes(t, t1.data() + at, bytes + 4 * (static_cast<std::int64_t>(kn) + at)));
+        ntt_forward(t, t0.data() + at);
+        ntt_forward(t, t1.data() + at);
+    }
+    return make_secret_key_ntt(p, std::move(t0), std::move(t1));
 }
 
 }  // namespace ringtrap::core

@@ -78,6 +78,10 @@ void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs)
 // signature, so a valid signature cannot be turned into another valid one.
 [[nodiscard]] bool decode_signature(const ParamSet& p, const std::uint8_t* bytes, std::int64_t* out);
 
+// Whether public-key bytes pass decode_public_key's checks, without keeping
+// the coefficients.
+[[nodiscard]] bool public_key_bytes_ok(const ParamSet& p, const std::uint8_t* bytes) noexcept;
+
 // decode_public_key and prepare_public_key in one, for verification only:
 // fills pk.a_ntt (reusing its array) and leaves pk.a empty. Returns false,
 // with pk.params null, for bytes that decode_public_key refuses.
@@ -93,6 +97,9 @@ void encode_key_pair(const ParamSet& p, const PublicKey& pk, const SecretKey& sk
 // (no negative zero) and within trapdoor_coeff_bound(p), and
 // std::invalid_argument for trapdoor rows the perturbation sampler cannot use.
 SecretKey decode_secret_key(const ParamSet& p, const std::uint8_t* bytes);
+// The same for signing only: the rows go straight into the transform domain
+// and the key keeps nothing else (t0 and t1 empty).
+SecretKey decode_secret_key_ntt(const ParamSet& p, const std::uint8_t* bytes);
 
 }  // namespace core
 

@@ -16,6 +16,16 @@ double radius_scalar(int r2) {
     return std::sqrt(-2.0 * std::log(u2));
 }
 
+#ifdef RINGTRAP_BUILTIN_GAUSSIAN_TABLES
+
+// Computed at build time by ringtrap_gen_tables with these very expressions
+// (see gaussian_tables_gen.cpp); the tables test compares them bit for bit.
+extern const BoxMuller kBuiltinBoxMuller;
+
+const BoxMuller* build_box_muller() { return &kBuiltinBoxMuller; }
+
+#else
+
 const BoxMuller* build_box_muller() {
     // Built once for the life of the process (the inline accessor keeps the
     // pointer in a function-local static); 512 KiB is too much for a stack.
@@ -29,5 +39,7 @@ const BoxMuller* build_box_muller() {
     }();
     return tables.get();
 }
+
+#endif
 
 }  // namespace ringtrap::gaussian_tables

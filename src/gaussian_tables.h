@@ -24,7 +24,8 @@ struct BoxMuller {
     double radius[kDrawValues];     // radius[r2] == radius_scalar(r2)
 };
 
-// Builds the tables (once; thread-safe).
+// The tables: computed at build time and kept in read-only data when the
+// build could run its generator, otherwise built here once (thread-safe).
 const BoxMuller* build_box_muller();
 
 // The tables, built on first use. Inline so that the hot path pays one

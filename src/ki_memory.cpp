@@ -11,15 +11,14 @@ struct Cache {
     std::mutex mu;
     std::vector<std::pair<void*, std::size_t>> blocks;  // free blocks and their sizes
     std::size_t bytes = 0;
-
-    ~Cache() {
-        for (auto& b : blocks) std::free(b.first);
-    }
 };
 
+// Never destroyed: prepared keys held by other static objects (the byte
+// interface's kept key pair) give their blocks back during exit, after any
+// function-local static here would be gone.
 Cache& cache() {
-    static Cache c;
-    return c;
+    static Cache* const c = new Cache;
+    return *c;
 }
 
 }  // namespace

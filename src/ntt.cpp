@@ -6,7 +6,9 @@ namespace ringtrap {
 
 std::vector<std::int32_t> bit_reversal_table(int bits) {
     std::vector<std::int32_t> table(std::size_t{1} << bits);
-    for (std::size_t i = 0; i < table.size(); ++i) table[i] = static_cast<std::int32_t>(reverse_bits(i, bits));
+    // brv(i) is brv(i / 2) shifted down one place, with i's low bit on top.
+    for (std::size_t i = 1; i < table.size(); ++i)
+        table[i] = (table[i >> 1] >> 1) | static_cast<std::int32_t>((i & 1) << (bits - 1));
     return table;
 }
 
@@ -60,10 +62,16 @@ NttTables::NttTables(std::int64_t q_, int log_n_, std::int64_t psi) {
     const std::int64_t psi_inv = pow_mod(psi_r, 2 * static_cast<std::int64_t>(n) - 1, q_);
     zetas.resize(static_cast<std::size_t>(n));
     zetas_inv.resize(static_cast<std::size_t>(n));
-    for (std::int32_t i = 0; i < n; ++i) {
-        const std::int64_t e = brv[static_cast<std::size_t>(i)];
-        zetas[static_cast<std::size_t>(i)] = to_mont_centred(pow_mod(psi_r, e, q_), q_);
-        zetas_inv[static_cast<std::size_t>(i)] = to_mont_centred(pow_mod(psi_inv, e, q_), q_);
+    // Powers psi^e and psi^-e in increasing e, each placed at index brv(e)
+    // (brv is its own inverse): one product per entry, which keeps the
+    // start-up of a short-lived process cheap.
+    std::int64_t pw = 1, pw_inv = 1;
+    for (std::int32_t e = 0; e < n; ++e) {
+        const auto i = static_cast<std::size_t>(brv[static_cast<std::size_t>(e)]);
+        zetas[i] = to_mont_centred(pw, q_);
+        zetas_inv[i] = to_mont_centred(pw_inv, q_);
+        pw = mul_mod(pw, psi_r, q_);
+        pw_inv = mul_mod(pw_inv, psi_inv, q_);
     }
     const std::int64_t ninv = pow_mod(n, q_ - 2, q_);  // q is prime
     const std::int64_t rmod = static_cast<std::int64_t>((std::uint64_t{1} << 32) % static_cast<std::uint64_t>(q_));
@@ -139,11 +147,22 @@ NttTables::NttTables(std::int64_t q_, int log_n_, std::int64_t psi) {
     }
 }
 
-const NttTables& ntt_tables(const ParamSet& p) {
-    static const NttTables t128(kParams128.q, kParams128.log_n, kParams128.psi);
-    static const NttTables t256(kParams256.q, kParams256.log_n, kParams256.psi);
-    return p.level == 256 ? t256 : t128;
+namespace {
+
+// Each set's tables are built on first use of that set only.
+const NttTables& tables_128() {
+    static const NttTables t(kParams128.q, kParams128.log_n, kParams128.psi);
+    return t;
 }
+
+const NttTables& tables_256() {
+    static const NttTables t(kParams256.q, kParams256.log_n, kParams256.psi);
+    return t;
+}
+
+}  // namespace
+
+const NttTables& ntt_tables(const ParamSet& p) { return p.level == 256 ? tables_256() : tables_128(); }
 
 namespace {
 
@@ -336,11 +355,104 @@ void ntt_store_centred_avx2(const NttTables& t, std::int64_t* dst, const std::in
 }
 #endif
 
+bool ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+    bool outside = false, canonical = true;
+    for (std::int32_t i = 0; i < t.n; ++i) {
+        const std::uint8_t* b = src + 4 * i;
+        const std::uint32_t w = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
+        const auto m = static_cast<std::int32_t>(w & 0x7FFFFFFFu);
+        const std::int32_t neg = -static_cast<std::int32_t>(w >> 31);
+        dst[i] = (m ^ neg) - neg;  // a negative zero decodes to 0
+        outside |= m >= t.q;
+        canonical &= m <= t.q / 2 && w != 0x80000000u;
+    }
+    if (outside)
+        for (std::int32_t i = 0; i < t.n; ++i) dst[i] %= t.q;
+    return canonical;
+}
+
+std::uint64_t ntt_centre_norm_portable(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept {
+    // Each square is below 2^60 (q < 2^31), so eight of them on top of a sum
+    // that has not passed the limit (below 2^63) cannot wrap.
+    std::uint64_t sum = 0;
+    for (std::int32_t j0 = 0; j0 < t.n; j0 += 8) {
+        for (std::int32_t j = j0; j < j0 + 8 && j < t.n; ++j) {
+            const std::int32_t c = centre(a[j], t.q);
+            a[j] = c;
+            sum += static_cast<std::uint64_t>(static_cast<std::int64_t>(c) * c);
+        }
+        if (sum > limit) return sum;
+    }
+    return sum;
+}
+
+void ntt_load_sum_portable(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                           const std::int64_t* b) noexcept {
+    const std::int64_t q = t.q, h = q / 2;
+    for (std::int32_t j = 0; j < t.n; ++j) {
+        std::int64_t v = a[j] + b[j];
+        if (v <= -q || v >= q) v %= q;
+        v = v > h ? v - q : (v < -h ? v + q : v);
+        x[j] = v;
+        dst[j] = static_cast<std::int32_t>(v);
+    }
+}
+
+void ntt_sub_portable(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept {
+    for (std::int32_t j = 0; j < t.n; ++j) {
+        // In 64 bits, so that moduli up to 2^31 cannot overflow the difference.
+        std::int64_t v = std::int64_t{a[j]} - b[j];
+        v -= t.q & -static_cast<std::int64_t>(v >= t.q);
+        v += t.q & -static_cast<std::int64_t>(v <= -t.q);
+        a[j] = static_cast<std::int32_t>(v);
+    }
+}
+
 void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept {
     if (ntt_have_avx2())
         ntt_load_avx2(t, dst, src);
     else
         ntt_load_portable(t, dst, src);
+}
+
+#if !(defined(__x86_64__) || defined(__i386__))
+bool ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+    return ntt_load_bytes_portable(t, dst, src);
+}
+std::uint64_t ntt_centre_norm_avx2(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept {
+    return ntt_centre_norm_portable(t, a, limit);
+}
+#endif
+
+#if !(defined(__x86_64__) || defined(__i386__))
+void ntt_load_sum_avx2(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                       const std::int64_t* b) noexcept {
+    ntt_load_sum_portable(t, dst, x, a, b);
+}
+void ntt_sub_avx2(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept { ntt_sub_portable(t, a, b); }
+#endif
+
+void ntt_load_sum(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                  const std::int64_t* b) noexcept {
+    if (ntt_have_avx2())
+        ntt_load_sum_avx2(t, dst, x, a, b);
+    else
+        ntt_load_sum_portable(t, dst, x, a, b);
+}
+
+void ntt_sub(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept {
+    if (ntt_have_avx2())
+        ntt_sub_avx2(t, a, b);
+    else
+        ntt_sub_portable(t, a, b);
+}
+
+bool ntt_load_bytes(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+    return ntt_have_avx2() ? ntt_load_bytes_avx2(t, dst, src) : ntt_load_bytes_portable(t, dst, src);
+}
+
+std::uint64_t ntt_centre_norm(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept {
+    return ntt_have_avx2() ? ntt_centre_norm_avx2(t, a, limit) : ntt_centre_norm_portable(t, a, limit);
 }
 
 void ntt_store_centred(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept {

@@ -115,6 +115,26 @@ void ntt_pointwise_acc(const NttTables& t, std::int32_t* acc, const std::int32_t
 void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept;
 void ntt_store_centred(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept;
 
+// Loads n coefficients in the byte form of keys and signatures (4 bytes each,
+// sign-magnitude, least significant byte first) into (-q, q): the values of
+// decoding them and calling ntt_load. Returns whether every coefficient was
+// in canonical form, a centred residue (magnitude at most (q-1)/2) without a
+// negative zero, as a public key's must be.
+bool ntt_load_bytes(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept;
+
+// Centres n values of (-q, q) in place and returns the sum of their squares,
+// or some value above `limit` as soon as the sum exceeds it (the row may then
+// be left partly centred).
+std::uint64_t ntt_centre_norm(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept;
+
+// x[j] = the centred residue of a[j] + b[j] (64-bit values whose sum does not
+// overflow), written both to x and, as ntt_load would load it, to dst.
+void ntt_load_sum(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                  const std::int64_t* b) noexcept;
+
+// a[j] = a[j] - b[j] for values in (-q, q), back in (-q, q).
+void ntt_sub(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept;
+
 // The two implementations behind the calls above, which pick the vectorised
 // one when the processor has AVX2. Both give bit-identical results; the
 // portable one is the reference. The _avx2 functions may be called only when
@@ -132,6 +152,16 @@ void ntt_load_portable(const NttTables& t, std::int32_t* dst, const std::int64_t
 void ntt_load_avx2(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept;
 void ntt_store_centred_portable(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept;
 void ntt_store_centred_avx2(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept;
+bool ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept;
+bool ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept;
+std::uint64_t ntt_centre_norm_portable(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept;
+std::uint64_t ntt_centre_norm_avx2(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept;
+void ntt_load_sum_portable(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                           const std::int64_t* b) noexcept;
+void ntt_load_sum_avx2(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,
+                       const std::int64_t* b) noexcept;
+void ntt_sub_portable(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept;
+void ntt_sub_avx2(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept;
 
 // Montgomery product with a precomputed zq = z * qinv mod 2^32: the value of
 // montmul(x, z, q, qinv), one multiplication fewer. |x| < 2^31, |z| <= q/2.

@@ -273,6 +273,101 @@ __attribute__((target("avx2"))) void ntt_store_centred_avx2(const NttTables& t, 
     }
 }
 
+__attribute__((target("avx2"))) bool ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+    if (!ntt_have_avx2() || t.n < 8) return ntt_load_bytes_portable(t, dst, src);
+    // x86 is little-endian: the 4 bytes of a coefficient are one 32-bit lane.
+    const __m256i magnitude = _mm256_set1_epi32(0x7FFFFFFF);
+    const __m256i q_minus_1 = _mm256_set1_epi32(t.q - 1), h = _mm256_set1_epi32(t.q / 2);
+    const __m256i negative_zero = _mm256_set1_epi32(static_cast<std::int32_t>(0x80000000u));
+    __m256i outside = _mm256_setzero_si256(), odd = _mm256_setzero_si256();
+    for (std::int32_t i = 0; i < t.n; i += 8) {
+        const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
+        const __m256i m = _mm256_and_si256(w, magnitude);
+        const __m256i neg = _mm256_srai_epi32(w, 31);
+        outside = _mm256_or_si256(outside, _mm256_cmpgt_epi32(m, q_minus_1));
+        odd = _mm256_or_si256(odd, _mm256_or_si256(_mm256_cmpgt_epi32(m, h), _mm256_cmpeq_epi32(w, negative_zero)));
+        store(dst + i, _mm256_sub_epi32(_mm256_xor_si256(m, neg), neg));
+    }
+    // Some magnitude needs a real reduction: redo the row the portable way.
+    if (!_mm256_testz_si256(outside, outside)) return ntt_load_bytes_portable(t, dst, src);
+    return _mm256_testz_si256(odd, odd) != 0;
+}
+
+__attribute__((target("avx2"))) std::uint64_t ntt_centre_norm_avx2(const NttTables& t, std::int32_t* a,
+                                                                   std::uint64_t limit) noexcept {
+    if (!ntt_have_avx2() || t.n % 32 != 0) return ntt_centre_norm_portable(t, a, limit);
+    const __m256i q = _mm256_set1_epi32(t.q);
+    const __m256i h = _mm256_set1_epi32(t.q / 2);
+    const __m256i neg_h = _mm256_set1_epi32(-(t.q / 2));
+    std::uint64_t sum = 0;
+    for (std::int32_t j0 = 0; j0 < t.n; j0 += 32) {
+        // Four 64-bit lanes take two squares (below 2^60 each) per vector of
+        // eight: eight per lane per block, below 2^63.
+        __m256i lanes = _mm256_setzero_si256();
+        for (std::int32_t j = j0; j < j0 + 32; j += 8) {
+            __m256i x = load(a + j);
+            x = _mm256_sub_epi32(x, _mm256_and_si256(_mm256_cmpgt_epi32(x, h), q));
+            x = _mm256_add_epi32(x, _mm256_and_si256(_mm256_cmpgt_epi32(neg_h, x), q));
+            store(a + j, x);
+            lanes = _mm256_add_epi64(lanes, _mm256_mul_epi32(x, x));
+            const __m256i odd = _mm256_srli_epi64(x, 32);
+            lanes = _mm256_add_epi64(lanes, _mm256_mul_epi32(odd, odd));
+        }
+        alignas(32) std::uint64_t part[4];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(part), lanes);
+        // The sum stays at most the limit (below 2^62) before each addition.
+        for (const std::uint64_t v : part) {
+            sum += v;
+            if (sum > limit) return sum;
+        }
+    }
+    return sum;
+}
+
+__attribute__((target("avx2"))) void ntt_load_sum_avx2(const NttTables& t, std::int32_t* dst, std::int64_t* x,
+                                                       const std::int64_t* a, const std::int64_t* b) noexcept {
+    if (!ntt_have_avx2() || t.n < 8) {
+        ntt_load_sum_portable(t, dst, x, a, b);
+        return;
+    }
+    const __m256i q = _mm256_set1_epi64x(t.q), neg_q = _mm256_set1_epi64x(-static_cast<std::int64_t>(t.q));
+    const __m256i h = _mm256_set1_epi64x(t.q / 2), neg_h = _mm256_set1_epi64x(-static_cast<std::int64_t>(t.q / 2));
+    const __m256i pick_low = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    __m256i inside = _mm256_set1_epi64x(-1);
+    for (std::int32_t i = 0; i < t.n; i += 8) {
+        __m256i v[2];
+        for (int half = 0; half < 2; ++half) {
+            const std::int32_t j = i + 4 * half;
+            __m256i s = _mm256_add_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + j)),
+                                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + j)));
+            inside = _mm256_and_si256(inside, _mm256_and_si256(_mm256_cmpgt_epi64(s, neg_q), _mm256_cmpgt_epi64(q, s)));
+            s = _mm256_sub_epi64(s, _mm256_and_si256(_mm256_cmpgt_epi64(s, h), q));
+            s = _mm256_add_epi64(s, _mm256_and_si256(_mm256_cmpgt_epi64(neg_h, s), q));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(x + j), s);
+            v[half] = _mm256_permutevar8x32_epi32(s, pick_low);  // low halves in lanes 0..3
+        }
+        store(dst + i, _mm256_permute2x128_si256(v[0], v[1], 0x20));
+    }
+    // Some sum needs a real reduction: redo the row the portable way.
+    if (!_mm256_testc_si256(inside, _mm256_set1_epi64x(-1))) ntt_load_sum_portable(t, dst, x, a, b);
+}
+
+__attribute__((target("avx2"))) void ntt_sub_avx2(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept {
+    if (!ntt_have_avx2() || !t.lazy || t.n < 8) {
+        ntt_sub_portable(t, a, b);
+        return;
+    }
+    // q < 2^30 here, so the difference fits 32 bits.
+    const __m256i q = _mm256_set1_epi32(t.q);
+    const __m256i q_minus_1 = _mm256_set1_epi32(t.q - 1), one_minus_q = _mm256_set1_epi32(1 - t.q);
+    for (std::int32_t i = 0; i < t.n; i += 8) {
+        __m256i v = _mm256_sub_epi32(load(a + i), load(b + i));
+        v = _mm256_sub_epi32(v, _mm256_and_si256(_mm256_cmpgt_epi32(v, q_minus_1), q));
+        v = _mm256_add_epi32(v, _mm256_and_si256(_mm256_cmpgt_epi32(one_minus_q, v), q));
+        store(a + i, v);
+    }
+}
+
 }  // namespace ringtrap
 
 #endif

@@ -81,8 +81,9 @@ std::string level_text(Level level) { return std::string("level ") + level_name(
 namespace detail {
 struct PreparedPublicKey {
     Level level;
-    core::PublicKey key;  // levels 128 and 256
+    core::PublicKey key;   // levels 128 and 256: the transform only
     ki::PublicKey ki_key;  // S128 and S256
+    Bytes bytes;           // the key as given, which decoding found canonical
 };
 struct PreparedSecretKey {
     Level level;
@@ -95,7 +96,7 @@ namespace {
 
 // Decodes (k+2) n public-key coefficients of a key-independent set: every
 // coefficient canonical and centred, entry 0 the constant 1.
-ki::PublicKey decode_ki_public_key(const ki::KiParamSet& p, std::span<const std::uint8_t> bytes) {
+ki::PublicKey decode_ki_public_key(const KiParamSet& p, std::span<const std::uint8_t> bytes) {
     std::vector<std::int64_t> coeffs(static_cast<std::size_t>(p.m()));
     bool ok = core::decode_row_checked(bytes.data(), coeffs.size(), (p.q - 1) / 2, coeffs.data());
     ok = ok && coeffs[0] == 1;
@@ -104,22 +105,76 @@ ki::PublicKey decode_ki_public_key(const ki::KiParamSet& p, std::span<const std:
     return ki::make_public_key(p, std::move(coeffs));
 }
 
-std::shared_ptr<const detail::PreparedPublicKey> prepare_public(std::span<const std::uint8_t> public_key) {
+Level public_key_level(std::span<const std::uint8_t> public_key) {
     const std::optional<Level> level = level_of_public_key_size(public_key.size());
     if (!level)
         throw Error(Errc::bad_public_key_size, "public key has " + std::to_string(public_key.size()) +
                                                    " bytes, which matches no level (" + size_list(&Sizes::public_key) + ")");
-    const LevelInfo& info = info_of(*level);
+    return *level;
+}
+
+[[noreturn]] void throw_malformed(Level level) {
+    throw Error(Errc::malformed_public_key, "not a well-formed " + level_text(level) + " public key");
+}
+
+// The public key's transform, straight from its bytes (levels 128 and 256).
+core::PublicKey decode_public(Level level, std::span<const std::uint8_t> public_key) {
+    core::PublicKey pk;
+    if (!core::decode_public_key_for_verify(*info_of(level).original, public_key.data(), pk)) throw_malformed(level);
+    return pk;
+}
+
+std::shared_ptr<const detail::PreparedPublicKey> prepare_public(std::span<const std::uint8_t> public_key) {
+    const Level level = public_key_level(public_key);
     auto out = std::make_shared<detail::PreparedPublicKey>();
-    out->level = *level;
-    if (info.ki != nullptr) {
-        out->ki_key = decode_ki_public_key(*info.ki, public_key);
-    } else {
-        std::vector<std::int64_t> coeffs;
-        if (!core::decode_public_key(*info.original, public_key.data(), coeffs))
-            throw Error(Errc::malformed_public_key, "not a well-formed " + level_text(*level) + " public key");
-        out->key = core::make_public_key(*info.original, std::move(coeffs));
+    out->level = level;
+    if (const KiParamSet* p = info_of(level).ki)
+        out->ki_key = decode_ki_public_key(*p, public_key);
+    else
+        out->key = decode_public(level, public_key);
+    out->bytes.assign(public_key.begin(), public_key.end());
+    return out;
+}
+
+// The level both keys share; throws for sizes of no level or of two levels.
+Level key_pair_level(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key) {
+    const std::optional<Level> level = level_of_secret_key_size(secret_key.size());
+    if (!level)
+        throw Error(Errc::bad_secret_key_size, "secret key has " + std::to_string(secret_key.size()) +
+                                                   " bytes, which matches no level (" + size_list(&Sizes::secret_key) + ")");
+    const Level pk_level = public_key_level(public_key);
+    if (pk_level != *level)
+        throw Error(Errc::level_mismatch, "the secret key is of " + level_text(*level) + " but the public key of " +
+                                              level_text(pk_level));
+    return *level;
+}
+
+[[noreturn]] void throw_key_mismatch() {
+    throw Error(Errc::key_mismatch, "the secret key does not belong to the public key");
+}
+
+[[noreturn]] void throw_signing_failed() {
+    throw Error(Errc::signing_failed, "the fresh signature did not verify; it was discarded");
+}
+
+// Signs into x ((k+2) n coefficients) at level 128 or 256, taking the draws
+// under the shared lock and checking the result outside it. True when x
+// verifies.
+bool sign_checked(const core::PublicKey& pk, const core::SecretKey& sk, std::span<const std::uint8_t> message,
+                  std::vector<std::int64_t>& x) {
+    const ParamSet& p = *pk.params;
+    x.resize(static_cast<std::size_t>((p.k + 2) * p.n));
+    core::SignSession session(pk, sk);
+    {
+        DrawLock lock;
+        session.draw(message.data(), message.size());
     }
+    return session.finish(x.data());
+}
+
+Bytes encoded(const std::vector<std::int64_t>& x) {
+    Bytes out(x.size() * 4);
+    core::encode_row(x.data(), x.size(), out.data());
     return out;
 }
 
@@ -162,7 +217,7 @@ WordStream operation_stream() {
 // compressed size are drawn again here (the decision depends only on the
 // public signature).
 Bytes sign_ki(const ki::SigningKey& key, const ki::PublicKey& pub, std::span<const std::uint8_t> message) {
-    const ki::KiParamSet& p = key.params();
+    const KiParamSet& p = key.params();
     Bytes out(p.signature_bytes);
     WordStream ws = operation_stream();
     for (int attempt = 0; attempt < 64; ++attempt) {
@@ -225,7 +280,7 @@ std::optional<Level> level_from_int(int level) noexcept {
 Parameters parameters(Level level) {
     const LevelInfo& info = info_of(level);
     if (info.ki != nullptr) {
-        const ki::KiParamSet& p = *info.ki;
+        const KiParamSet& p = *info.ki;
         return Parameters{level, p.n, p.q, p.k, p.base, static_cast<double>(p.K_T) * ki::kSigmaBin, p.rho, p.s,
                           p.beta_squared, true};
     }
@@ -243,7 +298,7 @@ std::vector<std::int64_t> decode_signature(std::span<const std::uint8_t> signatu
                                                   " bytes, which matches no level (" + size_list(&Sizes::signature) + ")");
     const LevelInfo& info = info_of(*level);
     if (info.ki != nullptr) {
-        const ki::KiParamSet& p = *info.ki;
+        const KiParamSet& p = *info.ki;
         std::vector<std::int64_t> x(static_cast<std::size_t>(p.m()));
         std::uint8_t salt[kSaltBytes];
         if (!decode_compressed(signature.data(), signature.size(), x.size(), static_cast<unsigned>(p.low_bits), salt, x.data()))
@@ -288,45 +343,27 @@ Level VerifyingKey::level() const { return live(impl_).level; }
 bool VerifyingKey::verify(std::span<const std::uint8_t> signature, std::span<const std::uint8_t> message) const {
     const detail::PreparedPublicKey& pub = live(impl_);
     check_signature_size(pub.level, signature.size());
-    std::vector<std::int64_t>& x = row_buffer();
-    if (const ki::KiParamSet* p = info_of(pub.level).ki) {
+    if (const KiParamSet* p = info_of(pub.level).ki) {
+        std::vector<std::int64_t>& x = row_buffer();
         x.resize(static_cast<std::size_t>(p->m()));
         std::uint8_t salt[kSaltBytes];
         if (!decode_compressed(signature.data(), signature.size(), x.size(), static_cast<unsigned>(p->low_bits), salt, x.data()))
             return false;
         return ki::verify(pub.ki_key, salt, x.data(), message.data(), message.size());
     }
-    x.resize(signature.size() / 4);
-    if (!core::decode_signature(*pub.key.params, signature.data(), x.data())) return false;
-    return core::verify(pub.key, x.data(), message.data(), message.size());
+    return core::verify_signature_bytes(pub.key, signature.data(), message.data(), message.size());
 }
 
-Bytes VerifyingKey::to_bytes() const {
-    const detail::PreparedPublicKey& pub = live(impl_);
-    const std::vector<std::int64_t>& a = is_key_independent(pub.level) ? pub.ki_key.a : pub.key.a;
-    Bytes out(a.size() * 4);
-    core::encode_row(a.data(), a.size(), out.data());
-    return out;
-}
+Bytes VerifyingKey::to_bytes() const { return live(impl_).bytes; }
 
 SigningKey SigningKey::from_bytes(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key) {
-    const std::optional<Level> level = level_of_secret_key_size(secret_key.size());
-    if (!level)
-        throw Error(Errc::bad_secret_key_size, "secret key has " + std::to_string(secret_key.size()) +
-                                                   " bytes, which matches no level (" + size_list(&Sizes::secret_key) + ")");
-    const std::optional<Level> pk_level = level_of_public_key_size(public_key.size());
-    if (!pk_level)
-        throw Error(Errc::bad_public_key_size, "public key has " + std::to_string(public_key.size()) +
-                                                   " bytes, which matches no level (" + size_list(&Sizes::public_key) + ")");
-    if (*pk_level != *level)
-        throw Error(Errc::level_mismatch, "the secret key is of " + level_text(*level) + " but the public key of " +
-                                              level_text(*pk_level));
+    const Level level = key_pair_level(secret_key, public_key);
     VerifyingKey pub(prepare_public(public_key));
-    const LevelInfo& info = info_of(*level);
+    const LevelInfo& info = info_of(level);
     auto sec = std::make_shared<detail::PreparedSecretKey>();
-    sec->level = *level;
+    sec->level = level;
     if (info.ki != nullptr) {
-        const ki::KiParamSet& p = *info.ki;
+        const KiParamSet& p = *info.ki;
         ki::SecretKey sk;
         sk.params = &p;
         sk.t.resize(static_cast<std::size_t>(2 * p.k * p.n));
@@ -338,15 +375,13 @@ SigningKey SigningKey::from_bytes(std::span<const std::uint8_t> secret_key, std:
         ct::declassify(secret_key.data(), secret_key.size());
         // A malformed key is refused: whether it is well formed is all this reveals.
         if (!ct::declassified(canonical) || !ki::check_secret_key(p, sk.t.data()))
-            throw Error(Errc::malformed_secret_key, "not a well-formed " + level_text(*level) +
+            throw Error(Errc::malformed_secret_key, "not a well-formed " + level_text(level) +
                                                         " secret key (coefficients or largest singular value out of range)");
-        if (!ki::key_pair_matches(pub.impl_->ki_key, sk))
-            throw Error(Errc::key_mismatch, "the secret key does not belong to the public key");
+        if (!ki::key_pair_matches(pub.impl_->ki_key, sk)) throw_key_mismatch();
         sec->ki_key.emplace(pub.impl_->ki_key, sk);
     } else {
-        sec->key = core::decode_secret_key(*info.original, secret_key.data());
-        if (!core::key_pair_matches(pub.impl_->key, sec->key))
-            throw Error(Errc::key_mismatch, "the secret key does not belong to the public key");
+        sec->key = core::decode_secret_key_ntt(*info.original, secret_key.data());
+        if (!core::key_pair_matches(pub.impl_->key, sec->key)) throw_key_mismatch();
     }
     return SigningKey(std::move(sec), std::move(pub));
 }
@@ -357,27 +392,18 @@ Bytes SigningKey::sign(std::span<const std::uint8_t> message) const {
     const detail::PreparedSecretKey& sec = live(impl_);
     const detail::PreparedPublicKey& pub = live(public_.impl_);
     if (sec.ki_key) return sign_ki(*sec.ki_key, pub.ki_key, message);
-    const ParamSet& p = *info_of(sec.level).original;
     std::vector<std::int64_t>& x = row_buffer();
-    x.resize(static_cast<std::size_t>((p.k + 2) * p.n));
-    {
-        DrawLock lock;
-        core::sign(pub.key, sec.key, message.data(), message.size(), x.data());
-    }
     // The key pair was checked when it was loaded; a failure here means a fault
     // during signing, and such a signature must not leave the library.
-    if (!core::verify(pub.key, x.data(), message.data(), message.size()))
-        throw Error(Errc::signing_failed, "the fresh signature did not verify; it was discarded");
-    Bytes out(p.signature_bytes());
-    core::encode_row(x.data(), x.size(), out.data());
-    return out;
+    if (!sign_checked(pub.key, sec.key, message, x)) throw_signing_failed();
+    return encoded(x);
 }
 
 std::vector<std::int64_t> SigningKey::sample_preimage(std::span<const std::int64_t> target) const {
     const detail::PreparedSecretKey& sec = live(impl_);
     if (!sec.ki_key)
         throw Error(Errc::bad_level, "preimage sampling is offered by the key-independent levels only (S128, S256)");
-    const ki::KiParamSet& p = sec.ki_key->params();
+    const KiParamSet& p = sec.ki_key->params();
     if (target.size() != static_cast<std::size_t>(p.n))
         throw std::invalid_argument("sample_preimage: the target must have n = " + std::to_string(p.n) + " coefficients");
     std::vector<std::int64_t> x(static_cast<std::size_t>(p.m()));
@@ -390,12 +416,39 @@ std::vector<std::int64_t> SigningKey::sample_preimage(std::span<const std::int64
 
 Bytes sign(std::span<const std::uint8_t> secret_key, std::span<const std::uint8_t> public_key,
            std::span<const std::uint8_t> message) {
-    return SigningKey::from_bytes(secret_key, public_key).sign(message);
+    const Level level = key_pair_level(secret_key, public_key);
+    if (is_key_independent(level)) return SigningKey::from_bytes(secret_key, public_key).sign(message);
+    // Levels 128 and 256: only what signing needs, the public key's transform
+    // (which the check of the fresh signature shares) and the trapdoor's.
+    // Whether the keys belong together is settled by that check; the key-pair
+    // test runs only when it fails, to tell a mismatched key from a fault.
+    const core::PublicKey pk = decode_public(level, public_key);
+    const core::SecretKey sk = core::decode_secret_key_ntt(*info_of(level).original, secret_key.data());
+    std::vector<std::int64_t>& x = row_buffer();
+    if (!sign_checked(pk, sk, message, x)) {
+        if (!core::key_pair_matches(pk, sk)) throw_key_mismatch();
+        throw_signing_failed();
+    }
+    return encoded(x);
 }
 
 bool verify(std::span<const std::uint8_t> public_key, std::span<const std::uint8_t> signature,
             std::span<const std::uint8_t> message) {
-    return VerifyingKey::from_bytes(public_key).verify(signature, message);
+    const Level level = public_key_level(public_key);
+    if (is_key_independent(level)) return VerifyingKey::from_bytes(public_key).verify(signature, message);
+    // Levels 128 and 256: the key is decoded and transformed entry by entry
+    // alongside the signature, in one pass.
+    const ParamSet& p = *info_of(level).original;
+    if (signature.size() != p.signature_bytes()) {
+        if (!core::public_key_bytes_ok(p, public_key.data())) throw_malformed(level);
+        check_signature_size(level, signature.size());
+    }
+    switch (core::verify_bytes(p, public_key.data(), signature.data(), message.data(), message.size())) {
+        case core::Verdict::valid: return true;
+        case core::Verdict::invalid: return false;
+        case core::Verdict::malformed_key: break;
+    }
+    throw_malformed(level);
 }
 
 }  // namespace ringtrap

@@ -13,6 +13,7 @@
 #include "ntt.h"
 #include "ringtrap.h"
 #include "secret.h"
+#include "codec.h"
 #include "util.h"
 
 namespace ringtrap::core {
@@ -52,18 +53,24 @@ void inner_product_ntt(const NttTables& t, const std::int32_t* a, const std::int
 // the gadget solution and their products): they are wiped after every
 // signature and when the thread ends.
 struct SignWorkspace {
-    SecretBuffer<std::int64_t> pert, u, ap, z, t0z, t1z;
-    SecretBuffer<std::int32_t> p_ntt, scratch, z_ntt;
+    SecretBuffer<std::int64_t> pert;   // (k+2) n: the perturbation p
+    SecretBuffer<std::int64_t> hm;     // n: H(m), kept for the check
+    SecretBuffer<std::int64_t> u;      // n: A p, then the syndrome
+    SecretBuffer<std::int64_t> z;      // k n: the gadget solution, row by row
+    SecretBuffer<std::int64_t> tz;     // n: T0 z, then T1 z
+    SecretBuffer<std::int32_t> p_ntt;  // (k+2) n: p0 and p1 transformed, then G as the sampler left it
+    SecretBuffer<std::int32_t> row, acc, acc0, acc1;  // n each
+    bool busy = false;
 
     void wipe() noexcept {
-        pert.wipe(), u.wipe(), ap.wipe(), z.wipe(), t0z.wipe(), t1z.wipe();
-        p_ntt.wipe(), scratch.wipe(), z_ntt.wipe();
+        pert.wipe(), hm.wipe(), u.wipe(), z.wipe(), tz.wipe();
+        p_ntt.wipe(), row.wipe(), acc.wipe(), acc0.wipe(), acc1.wipe();
     }
 };
 
 // Public values only, but the same buffer type keeps one sizing rule.
 struct VerifyWorkspace {
-    SecretBuffer<std::int32_t> row, acc;
+    SecretBuffer<std::int32_t> row, a_row, acc;
     SecretBuffer<std::int64_t> u;
 };
 
@@ -84,6 +91,33 @@ T* sized(SecretBuffer<T>& v, std::int64_t count) {
     if (v.size() != sz(count)) v = SecretBuffer<T>(sz(count));
     return v.data();
 }
+
+// The verifier's running state: A x accumulated in the transform domain and
+// the squared norm so far, which stops growing once it passes the bound.
+struct Check {
+    const NttTables& t;
+    std::int32_t* acc;
+    std::uint64_t bound;
+    std::uint64_t norm2 = 0;
+
+    // One entry of x, loaded into `row` (values in (-q, q)): centred, counted,
+    // transformed and multiplied by A's entry a_ntt. Leaves x's transform in row.
+    void entry(std::int32_t* row, const std::int32_t* a_ntt) noexcept {
+        if (norm2 <= bound) norm2 += ntt_centre_norm(t, row, bound - norm2);
+        ntt_forward(t, row);
+        ntt_pointwise_acc(t, acc, a_ntt, row);
+    }
+
+    // Norm within the bound and A x = H(m) (hm: n centred coefficients).
+    // Consumes acc.
+    bool passes(const std::int64_t* hm) noexcept {
+        if (norm2 > bound) return false;
+        ntt_inverse(t, acc, true);
+        for (std::int32_t j = 0; j < t.n; ++j)
+            if (centre(acc[j], t.q) != hm[j]) return false;
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -134,6 +168,14 @@ bool trapdoor_is_short(const ParamSet& p, const std::int64_t* t0, const std::int
         over |= static_cast<std::int64_t>(t1[i] > bound || t1[i] < -bound);
     }
     return over == 0;
+}
+
+SecretKey make_secret_key_ntt(const ParamSet& p, SecretBuffer<std::int32_t> t0_ntt, SecretBuffer<std::int32_t> t1_ntt) {
+    SecretKey sk;
+    sk.params = &p;
+    sk.perturbation = prepare_perturbation_key_ntt(ntt_tables(p), p.k, p.s, p.r, std::move(t0_ntt), std::move(t1_ntt));
+    if (!sk.perturbation.valid()) throw std::invalid_argument("secret key: unusable trapdoor rows");
+    return sk;
 }
 
 void keygen(const ParamSet& p, PublicKey& pk, SecretKey& sk) {
@@ -192,19 +234,22 @@ bool key_pair_matches(const PublicKey& pk, const SecretKey& sk) {
     const ParamSet& p = *pk.params;
     const NttTables& t = ntt_tables(p);
     const std::int64_t n = p.n;
-    SecretBuffer<std::int32_t> acc(sz(n));
+    if (pk.a_ntt.size() != sz((p.k + 2) * n) || !sk.perturbation.valid()) return false;
+    // A_0 and A_1 times R, so that each Montgomery product below is plain.
+    SecretBuffer<std::int32_t> a0(sz(n)), a1(sz(n)), acc(sz(n));
+    for (std::int64_t j = 0; j < n; ++j) acc[sz(j)] = t.r2;
+    ntt_pointwise(t, a0.data(), pk.a_ntt.data(), acc.data());
+    ntt_pointwise(t, a1.data(), pk.a_ntt.data() + n, acc.data());
     bool ok = true;
     for (std::int64_t i = 0; i < p.k; ++i) {
-        // A_0 T0_i + A_1 T1_i + A_(i+2) must be the constant 2^i.
-        for (std::int64_t j = 0; j < n; ++j) acc[sz(j)] = 0;
-        ntt_pointwise_acc(t, acc.data(), pk.a_ntt.data(), sk.perturbation.t0_ntt.data() + i * n);
-        ntt_pointwise_acc(t, acc.data(), pk.a_ntt.data() + n, sk.perturbation.t1_ntt.data() + i * n);
-        ntt_inverse(t, acc.data(), true);
-        for (std::int64_t j = 0; j < n; ++j) {
-            const std::int64_t v = centre(acc[sz(j)], t.q) + pk.a[sz((i + 2) * n + j)];
-            const std::int64_t want = j == 0 ? (std::int64_t{1} << i) : 0;
-            if (centred_mod(v - want, p.q) != 0) ok = false;
-        }
+        // A_0 T0_i + A_1 T1_i + A_(i+2) must be the constant 2^i, which takes
+        // the value 2^i at every point.
+        ntt_pointwise(t, acc.data(), a0.data(), sk.perturbation.t0_ntt.data() + i * n);
+        ntt_pointwise_acc(t, acc.data(), a1.data(), sk.perturbation.t1_ntt.data() + i * n);
+        const std::int64_t want = (std::int64_t{1} << i) % p.q;
+        const std::int32_t* ai = pk.a_ntt.data() + (i + 2) * n;
+        for (std::int64_t j = 0; j < n; ++j)
+            if ((std::int64_t{acc[sz(j)]} + ai[j] - want) % p.q != 0) ok = false;
     }
     return ok;
 }
@@ -216,105 +261,172 @@ std::int64_t norm_bound_squared(const ParamSet& p) {
     return static_cast<std::int64_t>(std::floor(b2));
 }
 
-void sign(const PublicKey& pk, const SecretKey& sk, const std::uint8_t* msg, std::uint64_t len, std::int64_t* x) {
+SignSession::SignSession(const PublicKey& pk, const SecretKey& sk) : pk_(pk), sk_(sk) {
     if (pk.params == nullptr || pk.params != sk.params) throw std::invalid_argument("sign: keys of different parameter sets");
+    SignWorkspace& w = sign_workspace();
+    if (w.busy) throw std::logic_error("sign: the thread already has a signing session");
+    w.busy = true;
+}
+
+SignSession::~SignSession() {
+    SignWorkspace& w = sign_workspace();
+    w.wipe();
+    w.busy = false;
+}
+
+void SignSession::draw(const std::uint8_t* msg, std::uint64_t len) {
     if (msg == nullptr && len > 0) throw std::invalid_argument("sign: null message with non-zero length");
-    const ParamSet& p = *pk.params;
+    const ParamSet& p = *pk_.params;
     const NttTables& t = ntt_tables(p);
     const std::int64_t n = p.n, k = p.k, cols = k + 2;
-
     SignWorkspace& w = sign_workspace();
     std::int64_t* pert = sized(w.pert, cols * n);
     std::int32_t* p_ntt = sized(w.p_ntt, cols * n);
+    std::int64_t* hm = sized(w.hm, n);
     std::int64_t* u = sized(w.u, n);
-    std::int64_t* ap = sized(w.ap, n);
-    std::int32_t* scratch = sized(w.scratch, n);
     std::int64_t* z = sized(w.z, k * n);
-    std::int32_t* z_ntt = sized(w.z_ntt, k * n);
-    std::int64_t* t0z = sized(w.t0z, n);
-    std::int64_t* t1z = sized(w.t1z, n);
-    // Wiped on every exit, the exceptional ones included.
-    struct Wiper {
-        SignWorkspace& w;
-        ~Wiper() { w.wipe(); }
-    } wiper{w};
+    std::int32_t* scratch = sized(w.row, n);
 
-    // 1. Perturbation p (drawn first) and its long part in the transform domain.
-    if (!sample_perturbation(sk.perturbation, pert, p_ntt + 2 * n)) throw std::logic_error("sign: unusable secret key");
+    // 1. Perturbation p (drawn first) and its short part in the transform
+    // domain; the sampler leaves the long part's transform in p_ntt.
+    if (!sample_perturbation(sk_.perturbation, pert, p_ntt + 2 * n)) throw std::logic_error("sign: unusable secret key");
     forward_rows(t, pert, 2, p_ntt);
 
-    // 2. Syndrome y = H(m) - A p.
-    Hash(msg, len, n, p.q, u);
-    inner_product_ntt(t, pk.a_ntt.data(), p_ntt, cols, scratch, ap);
+    // 2. Syndrome H(m) - A p.
+    Hash(msg, len, n, p.q, hm);
+    inner_product_ntt(t, pk_.a_ntt.data(), p_ntt, cols, scratch, u);
+    for (std::int64_t j = 0; j < n; ++j) u[j] = centred_near(hm[j] - u[j], p.q);
 
-    // 3. Gadget solution z, coefficient by coefficient. Digits of eight
-    // coefficients are collected before going to their k rows, so that each
-    // row receives a whole cache line rather than k scattered stores per
-    // coefficient (rows n * 8 bytes apart share cache sets).
-    constexpr std::int64_t kBlock = 8;
-    std::int64_t digits[kBlock][kMaxGadgetLength];
-    for (std::int64_t j0 = 0; j0 < n; j0 += kBlock) {
-        const std::int64_t m = std::min(kBlock, n - j0);
-        for (std::int64_t jj = 0; jj < m; ++jj) {
-            const std::int64_t y = centred_near(u[j0 + jj] - ap[j0 + jj], p.q);
-            if (!Sample_G(digits[jj], p.q, y, p.r, k)) throw std::logic_error("sign: gadget sampler refused the parameters");
-        }
-        for (std::int64_t i = 0; i < k; ++i)
-            for (std::int64_t jj = 0; jj < m; ++jj) z[i * n + j0 + jj] = digits[jj][i];
-    }
-    secure_zero(digits, sizeof digits);
+    // 3. Gadget solution z, coefficient by coefficient, straight into its k rows.
+    if (!sample_gadget_batch(p.q, p.r, k, u, n, z, n)) throw std::logic_error("sign: gadget sampler refused the parameters");
+    drawn_ = true;
+}
 
-    // 4. x = p + [T0 z; T1 z; z].
-    forward_rows(t, z, k, z_ntt);
-    inner_product_ntt(t, sk.perturbation.t0_ntt.data(), z_ntt, k, scratch, t0z);
-    inner_product_ntt(t, sk.perturbation.t1_ntt.data(), z_ntt, k, scratch, t1z);
-    for (std::int64_t j = 0; j < n; ++j) {
-        x[j] = centred_near(pert[j] + t0z[j], p.q);
-        x[n + j] = centred_near(pert[n + j] + t1z[j], p.q);
+bool SignSession::finish(std::int64_t* x) {
+    if (!drawn_) throw std::logic_error("sign: finish before draw");
+    drawn_ = false;
+    const ParamSet& p = *pk_.params;
+    const NttTables& t = ntt_tables(p);
+    const std::int64_t n = p.n, k = p.k;
+    SignWorkspace& w = sign_workspace();
+    const std::int64_t* pert = w.pert.data();
+    const std::int64_t* z = w.z.data();
+    std::int32_t* p_ntt = w.p_ntt.data();
+    std::int32_t* row = w.row.data();
+    std::int32_t* acc0 = sized(w.acc0, n);
+    std::int32_t* acc1 = sized(w.acc1, n);
+    std::int64_t* tz = sized(w.tz, n);
+    Check check{t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p))};
+    std::fill(check.acc, check.acc + n, 0);
+    std::fill(acc0, acc0 + n, 0);
+    std::fill(acc1, acc1 + n, 0);
+    const std::int32_t* a_ntt = pk_.a_ntt.data();
+    const std::int32_t* t0_ntt = sk_.perturbation.t0_ntt.data();
+    const std::int32_t* t1_ntt = sk_.perturbation.t1_ntt.data();
+
+    // 4. The long entries x_(i+2) = G_i + z_i, checked as they are formed. Their
+    // transform, less that of G_i, is z_i's: T0 z and T1 z need no transform
+    // of their own.
+    for (std::int64_t i = 0; i < k; ++i) {
+        std::int64_t* xi = x + (i + 2) * n;
+        const std::int64_t* gi = pert + (i + 2) * n;
+        const std::int64_t* zi = z + i * n;
+        ntt_load_sum(t, row, xi, gi, zi);
+        check.entry(row, a_ntt + (i + 2) * n);
+        ntt_sub(t, row, p_ntt + (i + 2) * n);
+        ntt_pointwise_acc(t, acc0, t0_ntt + i * n, row);
+        ntt_pointwise_acc(t, acc1, t1_ntt + i * n, row);
     }
-    for (std::int64_t i = 2 * n; i < cols * n; ++i) x[i] = centred_near(pert[i] + z[i - 2 * n], p.q);
+
+    // 5. x_0 = p_0 + T0 z and x_1 = p_1 + T1 z, then the check.
+    std::int32_t* accs[2] = {acc0, acc1};
+    for (std::int64_t e = 0; e < 2; ++e) {
+        ntt_inverse(t, accs[e], true);
+        ntt_store_centred(t, tz, accs[e]);
+        ntt_load_sum(t, row, x + e * n, pert + e * n, tz);
+        check.entry(row, a_ntt + e * n);
+    }
+    return check.passes(w.hm.data());
+}
+
+void sign(const PublicKey& pk, const SecretKey& sk, const std::uint8_t* msg, std::uint64_t len, std::int64_t* x) {
+    SignSession session(pk, sk);
+    session.draw(msg, len);
+    static_cast<void>(session.finish(x));
 }
 
 bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg, std::uint64_t len) {
     if (pk.params == nullptr || x == nullptr || (msg == nullptr && len > 0)) return false;
     const ParamSet& p = *pk.params;
     const NttTables& t = ntt_tables(p);
-    const std::int64_t n = p.n, cols = p.k + 2;
-    const std::int64_t bound = norm_bound_squared(p);
-
-    // Entry by entry: reduce to centred residues (a coefficient plus a
-    // multiple of q is the same signature), add to the norm, transform and
-    // accumulate A_i x_i. The norm only grows, so checking it every 256
-    // coefficients rejects exactly the signatures over the bound; each term is
-    // below 2^54 and 256 of them on top of the bound stay below 2^63.
+    const std::int64_t n = p.n;
     VerifyWorkspace& w = verify_workspace();
     std::int32_t* row = sized(w.row, n);
-    std::int32_t* acc = sized(w.acc, n);
-    std::int64_t* u = sized(w.u, n);
-    std::fill(acc, acc + n, 0);
-    const std::int32_t h = t.q / 2;
-    std::int64_t norm2 = 0;
-    for (std::int64_t i = 0; i < cols; ++i) {
-        ntt_load(t, row, x + i * n);  // into (-q, q)
-        for (std::int64_t j0 = 0; j0 < n; j0 += 256) {
-            const std::int64_t j1 = std::min(n, j0 + 256);
-            for (std::int64_t j = j0; j < j1; ++j) {
-                std::int32_t c = row[j];
-                c -= t.q & -static_cast<std::int32_t>(c > h);
-                c += t.q & -static_cast<std::int32_t>(c < -h);
-                row[j] = c;
-                norm2 += static_cast<std::int64_t>(c) * c;
-            }
-            if (norm2 > bound) return false;
-        }
-        ntt_forward(t, row);
-        ntt_pointwise_acc(t, acc, pk.a_ntt.data() + i * n, row);
+    Check check{t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p))};
+    std::fill(check.acc, check.acc + n, 0);
+    for (std::int64_t i = 0; i < p.k + 2 && check.norm2 <= check.bound; ++i) {
+        ntt_load(t, row, x + i * n);
+        check.entry(row, pk.a_ntt.data() + i * n);
     }
-    ntt_inverse(t, acc, true);
+    if (check.norm2 > check.bound) return false;
+    std::int64_t* u = sized(w.u, n);
     Hash(msg, len, n, p.q, u);
-    for (std::int64_t j = 0; j < n; ++j)
-        if (centre(acc[j], t.q) != u[j]) return false;
-    return true;
+    return check.passes(u);
+}
+
+bool verify_signature_bytes(const PublicKey& pk, const std::uint8_t* sig, const std::uint8_t* msg, std::uint64_t len) {
+    if (pk.params == nullptr || sig == nullptr || (msg == nullptr && len > 0)) return false;
+    const ParamSet& p = *pk.params;
+    const NttTables& t = ntt_tables(p);
+    const std::int64_t n = p.n;
+    VerifyWorkspace& w = verify_workspace();
+    std::int32_t* row = sized(w.row, n);
+    Check check{t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p))};
+    std::fill(check.acc, check.acc + n, 0);
+    // Only the signer's form is accepted (centred residues, no negative zero):
+    // one encoding per signature, so a valid one cannot be turned into another.
+    bool canonical = true;
+    for (std::int64_t i = 0; i < p.k + 2 && check.norm2 <= check.bound; ++i) {
+        canonical &= ntt_load_bytes(t, row, sig + 4 * i * n);
+        check.entry(row, pk.a_ntt.data() + i * n);
+    }
+    if (!canonical || check.norm2 > check.bound) return false;
+    std::int64_t* u = sized(w.u, n);
+    Hash(msg, len, n, p.q, u);
+    return check.passes(u);
+}
+
+Verdict verify_bytes(const ParamSet& p, const std::uint8_t* pk_bytes, const std::uint8_t* sig, const std::uint8_t* msg,
+                     std::uint64_t len) {
+    if (pk_bytes == nullptr) return Verdict::malformed_key;
+    if (sig == nullptr || (msg == nullptr && len > 0)) return public_key_bytes_ok(p, pk_bytes) ? Verdict::invalid : Verdict::malformed_key;
+    const NttTables& t = ntt_tables(p);
+    const std::int64_t n = p.n;
+    VerifyWorkspace& w = verify_workspace();
+    std::int32_t* row = sized(w.row, n);
+    std::int32_t* a_row = sized(w.a_row, n);
+    Check check{t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p))};
+    std::fill(check.acc, check.acc + n, 0);
+    // Every entry is read, so that a malformed key is reported whatever the
+    // signature; the key's checks are those of decode_public_key.
+    bool key_ok = true, canonical = true;
+    for (std::int64_t i = 0; i < p.k + 2; ++i) {
+        key_ok &= ntt_load_bytes(t, a_row, pk_bytes + 4 * i * n);
+        if (i == 0) {
+            // The constant 1, which takes the value 1 at every point.
+            key_ok &= a_row[0] == 1 && std::all_of(a_row + 1, a_row + n, [](std::int32_t c) { return c == 0; });
+            std::fill(a_row, a_row + n, 1);
+        } else {
+            ntt_forward(t, a_row);
+        }
+        canonical &= ntt_load_bytes(t, row, sig + 4 * i * n);  // the signer's form only
+        check.entry(row, a_row);
+    }
+    if (!key_ok) return Verdict::malformed_key;
+    if (!canonical || check.norm2 > check.bound) return Verdict::invalid;
+    std::int64_t* u = sized(w.u, n);
+    Hash(msg, len, n, p.q, u);
+    return check.passes(u) ? Verdict::valid : Verdict::invalid;
 }
 
 }  // namespace ringtrap::core

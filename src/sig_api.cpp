@@ -71,16 +71,11 @@ ByteState& byte_state() {
     return state;
 }
 
-// Arrays of the byte calls, kept per thread so that signing and verifying
-// do not allocate: signatures and public keys, nothing secret.
-struct ByteBuffers {
-    std::vector<std::int64_t> x;
-    core::PublicKey public_key;
-};
-
-ByteBuffers& byte_buffers() {
-    thread_local ByteBuffers b;
-    return b;
+// Signature coefficients between the scheme and the bytes, kept per thread
+// so that signing does not allocate them each time.
+std::vector<std::int64_t>& row_buffer() {
+    thread_local std::vector<std::int64_t> x;
+    return x;
 }
 
 // No C++ exception may cross the C boundary: an allocation failure or any other
@@ -269,7 +264,7 @@ std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::ui
         sec = &cached->sec;
     } else {
         try {
-            other_secret = core::decode_secret_key(*p, sk);
+            other_secret = core::decode_secret_key_ntt(*p, sk);
         } catch (const Error&) {
             // Not a key key generation can make, so not that of the key pair.
             std::memset(sig, 0, sig_bytes);
@@ -278,15 +273,17 @@ std::int32_t sign_bytes(const unsigned char* sk, const unsigned char* m, std::ui
         sec = &other_secret;
     }
 
-    std::vector<std::int64_t>& x = byte_buffers().x;
+    std::vector<std::int64_t>& x = row_buffer();
     x.resize(static_cast<std::size_t>((p->k + 2) * p->n));
+    core::SignSession session(*pub, *sec);
     {
         DrawLock lock;
-        core::sign(*pub, *sec, m, mlen, x.data());
+        session.draw(m, mlen);
     }
     // A secret key from another key pair yields a signature that verifies under
-    // no key; so does a fault during signing. Check before handing it out.
-    if (!core::verify(*pub, x.data(), m, mlen)) {
+    // no key; so does a fault during signing. The session checks it before it
+    // is handed out.
+    if (!session.finish(x.data())) {
         std::memset(sig, 0, sig_bytes);
         return -2;
     }
@@ -301,11 +298,7 @@ std::int32_t verf_bytes(const unsigned char* pk, const unsigned char* sig, std::
     if (p == nullptr || pk == nullptr || sig == nullptr || (m == nullptr && mlen != 0)) return 0;
     // Any other length is not a signature of this level; nothing past siglen is read.
     if (siglen != p->signature_bytes()) return 0;
-    ByteBuffers& b = byte_buffers();
-    if (!core::decode_public_key_for_verify(*p, pk, b.public_key)) return 0;
-    b.x.resize(static_cast<std::size_t>((p->k + 2) * p->n));
-    if (!core::decode_signature(*p, sig, b.x.data())) return 0;
-    return core::verify(b.public_key, b.x.data(), m, mlen) ? 1 : 0;
+    return core::verify_bytes(*p, pk, sig, m, mlen) == core::Verdict::valid ? 1 : 0;
 }
 
 std::uint64_t size_at_selected_level(std::size_t (ParamSet::*bytes)() const, std::size_t Sizes::*field) {

@@ -89,6 +89,53 @@ TEST_P(GadgetLevel, TargetsCongruentModQGiveTheSameVector) {
     }
 }
 
+// The batch forms against one-by-one calls on the real keystream: the AVX2
+// form (when the processor has it) and the portable one give the same digits
+// and leave the stream at the same place.
+void check_batch(std::int64_t q, std::int64_t digits, std::vector<std::int64_t> us, const std::vector<double>& sigmas) {
+    std::mt19937_64 rng(14);
+    std::uniform_int_distribution<std::int64_t> centred(-(q - 1) / 2, (q - 1) / 2);
+    while (us.size() < 1101) us.push_back(centred(rng));
+    const auto count = static_cast<std::int64_t>(us.size()), stride = count + 3;
+    for (const double sigma : sigmas) {
+        std::vector<std::int64_t> want(static_cast<std::size_t>(digits * stride), 7);
+        seed_draws(15);
+        for (std::int64_t j = 0; j < count; ++j) {
+            std::vector<std::int64_t> x(static_cast<std::size_t>(digits));
+            ASSERT_TRUE(Sample_G(x.data(), q, us[static_cast<std::size_t>(j)], sigma, digits));
+            for (std::int64_t i = 0; i < digits; ++i) want[static_cast<std::size_t>(i * stride + j)] = x[static_cast<std::size_t>(i)];
+        }
+        const int tail = draw();
+        for (const bool vector : {false, true}) {
+            std::vector<std::int64_t> got(want.size(), 7);
+            seed_draws(15);
+            ASSERT_TRUE(vector ? sample_gadget_batch_avx2(q, sigma, digits, us.data(), count, got.data(), stride)
+                               : sample_gadget_batch_portable(q, sigma, digits, us.data(), count, got.data(), stride));
+            EXPECT_EQ(got, want) << "sigma " << sigma << (vector ? " AVX2" : " portable");
+            EXPECT_EQ(draw(), tail);
+        }
+    }
+    seed_draws_from_os();
+}
+
+// 1101 targets of 3k samples each cross many refills and, at about 2.4 zero
+// second draws expected per width, the draw-by-draw fallback; widths at 0,
+// the scheme's, the vector path's limit 2^20 and beyond it (portable
+// fallback); targets at the ends of the 64-bit range (scalar residue).
+TEST_P(GadgetLevel, BatchEqualsOneByOneCalls) {
+    check_batch(P().q, P().k, targets(P().q), {0.0, P().r, -P().r, 1048576.0, 1048577.5});
+}
+
+// A short gadget with zero bits in q, one with exactly 32 digits (the longest
+// whose residue the vector lanes form) and one longer, and a modulus beyond
+// 32 bits (portable fallback).
+TEST(Gadget, BatchEqualsOneByOneCallsOnOtherGadgets) {
+    check_batch(13, 4, targets(13), {0.0, 1.5});
+    check_batch(2147483629, 32, targets(2147483629), {3.0});
+    check_batch(2147483629, 33, targets(2147483629), {3.0});
+    check_batch((std::int64_t{1} << 40) - 87, 40, targets((std::int64_t{1} << 40) - 87), {3.0});
+}
+
 // Every digit but the last is the integer perturbation (width 2 sigma, then
 // sigma around it: variance 5 sigma^2) plus a parity sample of width 2 sigma
 // centred at 0 whatever the carry, so its variance is about 9 sigma^2.

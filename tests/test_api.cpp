@@ -65,6 +65,37 @@ Errc error_of(const std::function<void()>& fn) {
     return Errc::bad_level;
 }
 
+// Every signing path is the same engine on differently prepared keys: for the
+// same seed the one-shot call, a prepared SigningKey and the byte interface's
+// kept key pair give the same signature and take the same draws.
+TEST_P(Api, EverySigningPathGivesTheSameSignature) {
+    const auto msg = bytes_of("one engine");
+    seed_draws(21);
+    ASSERT_EQ(sig_select_level(static_cast<int>(level())), 0);
+    Bytes pk(sizes(level()).public_key), sig(sizes(level()).signature);
+    SecretBytes sk(sizes(level()).secret_key);
+    ASSERT_EQ(sig_keygen(pk.data(), sk.data()), 0);
+    std::vector<Bytes> sigs;
+    std::vector<int> next;
+    for (int path = 0; path < 3; ++path) {
+        seed_draws(22);
+        if (path == 0) {
+            std::uint64_t len = 0;
+            ASSERT_EQ(sig_sign(sk.data(), msg.data(), msg.size(), sig.data(), &len), 0);
+            sigs.push_back(sig);
+        } else {
+            sigs.push_back(path == 1 ? sign(sk, pk, msg) : SigningKey::from_bytes(sk, pk).sign(msg));
+        }
+        next.push_back(draw());
+        EXPECT_TRUE(verify(pk, sigs.back(), msg));
+    }
+    seed_draws_from_os();
+    EXPECT_EQ(sigs[1], sigs[0]);
+    EXPECT_EQ(sigs[2], sigs[0]);
+    EXPECT_EQ(next[1], next[0]);
+    EXPECT_EQ(next[2], next[0]);
+}
+
 TEST_P(Api, SizesAndLevelInference) {
     const Sizes sz = sizes(level());
     EXPECT_EQ(sz.public_key, GetParam().sizes.public_key);

@@ -165,6 +165,98 @@ TEST_P(NttLevel, DispatchAndLoadStore) {
     }
 }
 
+// Byte loading and the centring with the norm, vectorised against portable:
+// every magnitude class of the byte form (small, at and beyond q, 2^31 - 1,
+// negative zero) with the canonical-form flag, and limits that stop the sum
+// early or never.
+void check_rows_from_bytes(const NttTables& t, std::mt19937_64& rng) {
+    const std::int64_t q = t.q;
+    const std::size_t len = static_cast<std::size_t>(t.n);
+    for (const std::int64_t extreme : {std::int64_t{0}, q, INT64_C(2147483647)}) {
+        std::vector<std::uint8_t> bytes(4 * len);
+        std::vector<std::int64_t> values(len);
+        std::uniform_int_distribution<std::int64_t> any(-(q - 1) / 2, (q - 1) / 2);
+        for (std::size_t i = 0; i < len; ++i) {
+            values[i] = extreme != 0 && i % 7 == 3 ? (i % 2 ? extreme : -extreme)
+                        : extreme != 0 && i % 7 == 5 ? q - 1  // in range but not centred
+                                                     : any(rng);
+            const std::uint64_t m = static_cast<std::uint64_t>(std::abs(values[i]));
+            const std::uint32_t w = static_cast<std::uint32_t>(m) | (values[i] < 0 ? 0x80000000u : 0u);
+            for (int b = 0; b < 4; ++b) bytes[4 * i + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(w >> (8 * b));
+        }
+        if (extreme != 0) {
+            bytes[4 * len - 1] = 0x80, bytes[4 * len - 2] = bytes[4 * len - 3] = bytes[4 * len - 4] = 0;  // negative zero
+            values[len - 1] = 0;
+        }
+        Vec want(len), port(len), vec(len);
+        ntt_load_portable(t, want.data(), values.data());
+        // Only the row of small values without a negative zero is canonical.
+        EXPECT_EQ(ntt_load_bytes_portable(t, port.data(), bytes.data()), extreme == 0);
+        EXPECT_EQ(ntt_load_bytes_avx2(t, vec.data(), bytes.data()), extreme == 0);
+        EXPECT_EQ(port, want);
+        EXPECT_EQ(vec, want);
+
+        // Large moduli and long rows take the sum past 2^62: then only the
+        // early stop is checked.
+        __extension__ typedef unsigned __int128 wide;
+        wide wide_norm = 0;
+        for (const std::int32_t v : want) {
+            const std::int64_t c = residue(v, q) > q / 2 ? residue(v, q) - q : residue(v, q);
+            wide_norm += static_cast<std::uint64_t>(c * c);
+        }
+        const std::uint64_t top = (std::uint64_t{1} << 62) - 1;
+        const std::uint64_t norm = wide_norm > top ? top + 1 : static_cast<std::uint64_t>(wide_norm);
+        for (const std::uint64_t limit : {top, norm, norm - 1, std::uint64_t{0}}) {
+            Vec a = want, b = want;
+            const std::uint64_t got_p = ntt_centre_norm_portable(t, a.data(), limit);
+            const std::uint64_t got_v = ntt_centre_norm_avx2(t, b.data(), limit);
+            if (limit >= norm && norm <= top) {
+                EXPECT_EQ(got_p, norm);
+                EXPECT_EQ(got_v, norm);
+                EXPECT_EQ(a, b);
+                for (const std::int32_t c : a) ASSERT_LE(std::abs(c), q / 2);
+            } else {
+                EXPECT_GT(got_p, limit);
+                EXPECT_GT(got_v, limit);
+            }
+        }
+    }
+}
+
+// Sums of 64-bit rows loaded centred, and differences in the transform domain.
+void check_row_sums(const NttTables& t, std::mt19937_64& rng) {
+    const std::int64_t q = t.q;
+    const std::size_t len = static_cast<std::size_t>(t.n);
+    std::uniform_int_distribution<std::int64_t> small(-(q - 1) / 2, (q - 1) / 2), huge(-(INT64_C(1) << 61), INT64_C(1) << 61);
+    for (const bool far : {false, true}) {
+        std::vector<std::int64_t> a(len), b(len);
+        for (std::size_t i = 0; i < len; ++i) a[i] = small(rng), b[i] = small(rng);
+        if (far) a[len / 3] = huge(rng);  // one sum needs a real reduction
+        std::vector<std::int64_t> x_p(len), x_v(len);
+        Vec row_p(len), row_v(len);
+        ntt_load_sum_portable(t, row_p.data(), x_p.data(), a.data(), b.data());
+        ntt_load_sum_avx2(t, row_v.data(), x_v.data(), a.data(), b.data());
+        EXPECT_EQ(x_v, x_p);
+        EXPECT_EQ(row_v, row_p);
+        for (std::size_t i = 0; i < len; ++i) {
+            ASSERT_EQ(residue(x_p[i], q), residue(residue(a[i], q) + residue(b[i], q), q));
+            ASSERT_LE(std::abs(x_p[i]), q / 2);
+        }
+        Vec d_p = random_input(rng, t), d_v = d_p;
+        const Vec sub = random_input(rng, t);
+        ntt_sub_portable(t, d_p.data(), sub.data());
+        ntt_sub_avx2(t, d_v.data(), sub.data());
+        EXPECT_EQ(d_v, d_p);
+        for (const std::int32_t v : d_p) ASSERT_LT(std::abs(v), q);
+    }
+}
+
+TEST_P(NttLevel, RowsFromBytesAndTheirNorm) {
+    std::mt19937_64 rng(31);
+    check_rows_from_bytes(ntt_tables(*GetParam()), rng);
+    check_row_sums(ntt_tables(*GetParam()), rng);
+}
+
 INSTANTIATE_TEST_SUITE_P(Levels, NttLevel, ::testing::ValuesIn(testing::kAllParamSets), testing::param_name);
 
 // A prime q >= lower with q = 1 (mod 2n) and a primitive 2n-th root of unity.
@@ -194,6 +286,9 @@ TEST(NttOtherModuli, ReductionSchedulesAndWideRoute) {
             const NttTables t(q, log_n, psi);
             EXPECT_EQ(t.lazy, q < (std::int64_t{1} << 30));
             check_tables(t, psi, log_n == 11 ? 2 : 6, static_cast<std::uint64_t>(q));
+            std::mt19937_64 rng(static_cast<std::uint64_t>(q));
+            check_rows_from_bytes(t, rng);
+            check_row_sums(t, rng);
         }
     }
 }

@@ -76,6 +76,48 @@ TEST(SamplerPaths, FactorsDrawnAheadEqualDrawByDraw) {
     seed_draws_from_os();
 }
 
+// Draws of samples handed out as word pairs, in uneven runs and with a stride
+// (crossing refills and zero second draws): each word is the pair of the
+// plain source, and the stream ends where it does.
+TEST(SamplerPaths, WordPairsEqualDrawByDraw) {
+    const auto total = static_cast<std::size_t>(kSamples);
+    seed_draws(10);
+    std::vector<std::uint32_t> words, run;
+    for (std::size_t chunk = 1; words.size() < total; chunk = chunk % 301 + 7) {
+        const std::size_t m = std::min(chunk, total - words.size());
+        const std::size_t stride = chunk % 3 == 0 ? 3 : 1;
+        run.assign(m * stride, 0);
+        detail::gaussian_words(run.data(), m, stride);
+        for (std::size_t i = 0; i < m; ++i) words.push_back(run[i * stride]);
+    }
+    const int tail = draw();
+    seed_draws(10);
+    for (std::size_t i = 0; i < total; ++i) {
+        const int r1 = draw();
+        int r2 = draw();
+        while (r2 == 0) r2 = draw();
+        ASSERT_EQ(words[i], static_cast<std::uint32_t>(r1 | r2 << 16)) << i;
+    }
+    EXPECT_EQ(draw(), tail);
+    seed_draws_from_os();
+}
+
+// The bulk rounding in AVX2 lanes (rounded values within 32 bits) and the
+// scalar bulk path (wider), against the rule, over enough samples to meet zero
+// second draws.
+TEST(SamplerPaths, BulkRoundingEqualsTheRuleOnBothPaths) {
+    for (const double sigma : {44872.9968551, -3.0, 6.0e8}) {
+        seed_draws(12);
+        std::vector<std::int64_t> bulk(kSamples);
+        fill_Oracle_1(bulk.data(), bulk.size(), 0.5, sigma);
+        const int tail = draw();
+        seed_draws(12);
+        for (const std::int64_t v : bulk) ASSERT_EQ(v, oracle1_by_rule(0.5, sigma)) << sigma;
+        EXPECT_EQ(draw(), tail);
+    }
+    seed_draws_from_os();
+}
+
 TEST(SamplerPaths, IntegerSamplersEqualTheirRules) {
     seed_draws(9);
     std::vector<std::int64_t> fast;

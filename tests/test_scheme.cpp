@@ -233,6 +233,41 @@ TEST(Encoding, CoefficientExamples) {
     EXPECT_FALSE(is_canonical_coeff(negative_zero, 10));
 }
 
+// A signing session runs in its order, once per thread at a time; a key pair
+// that does not match yields a signature that fails the session's own check,
+// and the key-pair test then tells it apart.
+TEST_P(SchemeLevel, SigningSessionsAndTheirCheck) {
+    seed_draws(30);
+    core::PublicKey pk, other_pk;
+    core::SecretKey sk, other_sk;
+    core::keygen(P(), pk, sk);
+    core::keygen(P(), other_pk, other_sk);
+    const ParamSet& other_level = P().level == 128 ? kParams256 : kParams128;
+    core::PublicKey foreign_pk;
+    core::SecretKey foreign_sk;
+    core::keygen(other_level, foreign_pk, foreign_sk);
+    EXPECT_THROW(core::SignSession(pk, foreign_sk), std::invalid_argument);
+
+    const auto msg = bytes_of("session");
+    std::vector<std::int64_t> x(static_cast<std::size_t>((P().k + 2) * P().n));
+    {
+        core::SignSession session(pk, sk);
+        EXPECT_THROW(core::SignSession(pk, sk), std::logic_error);
+        EXPECT_THROW(static_cast<void>(session.finish(x.data())), std::logic_error);
+        session.draw(msg.data(), msg.size());
+        EXPECT_TRUE(session.finish(x.data()));
+        EXPECT_THROW(static_cast<void>(session.finish(x.data())), std::logic_error);
+    }
+    EXPECT_TRUE(core::verify(pk, x.data(), msg.data(), msg.size()));
+    EXPECT_TRUE(core::key_pair_matches(pk, sk));
+
+    core::SignSession mismatched(pk, other_sk);
+    mismatched.draw(msg.data(), msg.size());
+    EXPECT_FALSE(mismatched.finish(x.data()));
+    EXPECT_FALSE(core::verify(pk, x.data(), msg.data(), msg.size()));
+    EXPECT_FALSE(core::key_pair_matches(pk, other_sk));
+}
+
 INSTANTIATE_TEST_SUITE_P(Levels, SchemeLevel, ::testing::ValuesIn(testing::kAllParamSets), testing::param_name);
 
 // The byte-level interface.
