@@ -128,6 +128,8 @@ void write_svg(const std::string& path, const std::vector<Row>& rows) {
         s << "\"/>\n<text x=\"" << L + 12 << "\" y=\"" << T + 18 + 16 * static_cast<double>(li) << "\" fill=\""
           << colours[li % 4] << "\">level " << levels[li] << "</text>\n";
     }
+    s << "<text x=\"" << L + 12 << "\" y=\"" << T + 18 + 16 * static_cast<double>(levels.size())
+      << "\" fill=\"#777777\">grey: 1 &#177; 3 standard deviations (no leakage)</text>\n";
     s << "</svg>\n";
     std::ofstream(path) << s.str();
 }
