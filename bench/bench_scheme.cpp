@@ -34,21 +34,21 @@ void BM_sig_keygen(benchmark::State& state) {
     ByteKeys keys(static_cast<int>(state.range(0)));
     for (auto _ : state) benchmark::DoNotOptimize(sig_keygen(keys.pk.data(), keys.sk.data()));
 }
-BENCHMARK(BM_sig_keygen)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_sig_keygen)->Arg(128)->Arg(256)->Arg(1128)->Arg(1256)->Unit(benchmark::kMicrosecond);
 
 void BM_sig_sign_100_bytes(benchmark::State& state) {
     ByteKeys keys(static_cast<int>(state.range(0)));
     for (auto _ : state)
         benchmark::DoNotOptimize(sig_sign(keys.sk.data(), keys.msg, sizeof keys.msg, keys.sig.data(), &keys.siglen));
 }
-BENCHMARK(BM_sig_sign_100_bytes)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_sig_sign_100_bytes)->Arg(128)->Arg(256)->Arg(1128)->Arg(1256)->Unit(benchmark::kMicrosecond);
 
 void BM_sig_verf(benchmark::State& state) {
     ByteKeys keys(static_cast<int>(state.range(0)));
     for (auto _ : state)
         benchmark::DoNotOptimize(sig_verf(keys.pk.data(), keys.sig.data(), keys.siglen, keys.msg, sizeof keys.msg));
 }
-BENCHMARK(BM_sig_verf)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_sig_verf)->Arg(128)->Arg(256)->Arg(1128)->Arg(1256)->Unit(benchmark::kMicrosecond);
 
 void BM_api_sign_prepared(benchmark::State& state) {
     const auto level = static_cast<ringtrap::Level>(state.range(0));
@@ -57,21 +57,27 @@ void BM_api_sign_prepared(benchmark::State& state) {
     std::vector<std::uint8_t> msg(100, 0x5A);
     for (auto _ : state) benchmark::DoNotOptimize(sk.sign(msg));
 }
-BENCHMARK(BM_api_sign_prepared)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_api_sign_prepared)->Arg(128)->Arg(256)->Arg(1128)->Arg(1256)->Unit(benchmark::kMicrosecond);
 
 // Signing on one and on two threads with the same prepared key: with draws
 // from the operating system each thread has its own stream, so the signature
 // rate should scale with the threads (items_per_second is the total rate).
+// Arguments: the level (128 or 1128 for S128).
 void BM_api_sign_threads(benchmark::State& state) {
-    static const ringtrap::SigningKey sk = [] {
+    static const ringtrap::SigningKey sk128 = [] {
         const ringtrap::KeyPair kp = ringtrap::generate_keypair(ringtrap::Level::L128);
         return ringtrap::SigningKey::from_bytes(kp.secret_key, kp.public_key);
     }();
+    static const ringtrap::SigningKey sk_s128 = [] {
+        const ringtrap::KeyPair kp = ringtrap::generate_keypair(ringtrap::Level::S128);
+        return ringtrap::SigningKey::from_bytes(kp.secret_key, kp.public_key);
+    }();
+    const ringtrap::SigningKey& sk = state.range(0) == 128 ? sk128 : sk_s128;
     std::vector<std::uint8_t> msg(100, 0x5A);
     for (auto _ : state) benchmark::DoNotOptimize(sk.sign(msg));
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_api_sign_threads)->Threads(1)->Threads(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_api_sign_threads)->Arg(128)->Arg(1128)->Threads(1)->Threads(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void BM_api_verify_prepared(benchmark::State& state) {
     const auto level = static_cast<ringtrap::Level>(state.range(0));
@@ -82,7 +88,7 @@ void BM_api_verify_prepared(benchmark::State& state) {
     const ringtrap::VerifyingKey vk = ringtrap::VerifyingKey::from_bytes(kp.public_key);
     for (auto _ : state) benchmark::DoNotOptimize(vk.verify(sig, msg));
 }
-BENCHMARK(BM_api_verify_prepared)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_api_verify_prepared)->Arg(128)->Arg(256)->Arg(1128)->Arg(1256)->Unit(benchmark::kMicrosecond);
 
 // One-shot calls on stored key bytes, as a user with keys in files calls them:
 // every call decodes and prepares the keys again.
@@ -92,7 +98,7 @@ void BM_api_sign_from_bytes(benchmark::State& state) {
     std::vector<std::uint8_t> msg(100, 0x5A);
     for (auto _ : state) benchmark::DoNotOptimize(ringtrap::sign(kp.secret_key, kp.public_key, msg));
 }
-BENCHMARK(BM_api_sign_from_bytes)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_api_sign_from_bytes)->Arg(128)->Arg(256)->Arg(1128)->Arg(1256)->Unit(benchmark::kMicrosecond);
 
 void BM_api_verify_from_bytes(benchmark::State& state) {
     const auto level = static_cast<ringtrap::Level>(state.range(0));
@@ -101,13 +107,13 @@ void BM_api_verify_from_bytes(benchmark::State& state) {
     const ringtrap::Bytes sig = ringtrap::sign(kp.secret_key, kp.public_key, msg);
     for (auto _ : state) benchmark::DoNotOptimize(ringtrap::verify(kp.public_key, sig, msg));
 }
-BENCHMARK(BM_api_verify_from_bytes)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_api_verify_from_bytes)->Arg(128)->Arg(256)->Arg(1128)->Arg(1256)->Unit(benchmark::kMicrosecond);
 
 void BM_api_keygen(benchmark::State& state) {
     const auto level = static_cast<ringtrap::Level>(state.range(0));
     for (auto _ : state) benchmark::DoNotOptimize(ringtrap::generate_keypair(level));
 }
-BENCHMARK(BM_api_keygen)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_api_keygen)->Arg(128)->Arg(256)->Arg(1128)->Arg(1256)->Unit(benchmark::kMicrosecond);
 
 // Peak resident memory of a process that generates a key pair and signs 1000
 // messages through the byte interface. Measured in a fresh child process, so
@@ -149,6 +155,6 @@ void BM_peak_rss_after_1000_signatures(benchmark::State& state) {
     }
     state.counters["peak_rss_MiB"] = peak_mib;
 }
-BENCHMARK(BM_peak_rss_after_1000_signatures)->Arg(128)->Arg(256)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_peak_rss_after_1000_signatures)->Arg(128)->Arg(256)->Arg(1128)->Arg(1256)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
