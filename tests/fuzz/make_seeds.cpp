@@ -141,14 +141,27 @@ void cli_seeds() {
     write("cli", "file-public-key-128", pk.bytes());
     sig.byte(1).append(r128.sig);
     write("cli", "file-signature-128", sig.bytes());
-    // Sized form: object index in bits 0-1, offset 0 (value 1) in bits 2-3.
-    for (std::uint8_t index = 0; index < 4; ++index) {
+    // Sized form: object index in bits 0-3, offset 0 (value 1) in bits 4-5.
+    for (std::uint8_t index = 0; index < 10; ++index) {
         Seed one, other;
-        one.byte(2).byte(static_cast<std::uint8_t>(4 | index)).byte(1);
+        one.byte(2).byte(static_cast<std::uint8_t>(16 | index)).byte(1);
         write("cli", "sized-" + std::to_string(index) + "-starts-with-one", one.bytes());
         other.byte(2).byte(index).byte(1);
         write("cli", "sized-" + std::to_string(index) + "-one-byte-short", other.bytes());
     }
+    // Armour: a short text, and every object's full text unedited and with one edit.
+    Seed text;
+    text.byte(3).text("-----BEGIN RINGTRAP SIGNATURE S128-----\r\nAAAA\n-----END RINGTRAP SIGNATURE S128-----\n");
+    write("cli", "armor-text", text.bytes());
+    for (std::uint8_t level = 0; level < 4; ++level)
+        for (std::uint8_t kind = 0; kind < 3; ++kind) {
+            const std::string name = std::to_string(level) + "-" + std::to_string(kind);
+            Seed whole, edited;
+            whole.byte(4).byte(static_cast<std::uint8_t>(kind << 2 | level));
+            write("cli", "armor-object-" + name, whole.bytes());
+            edited.byte(4).byte(static_cast<std::uint8_t>(kind << 2 | level)).u24(100).byte('=');
+            write("cli", "armor-edited-" + name, edited.bytes());
+        }
 }
 
 }  // namespace
