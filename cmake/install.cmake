@@ -76,10 +76,9 @@ install(FILES ${PROJECT_BINARY_DIR}/ringtrapConfig.cmake ${PROJECT_BINARY_DIR}/r
   DESTINATION ${RINGTRAP_INSTALL_CMAKEDIR})
 
 # The pkg-config file, for the shared library (-lringtrap finds it before the
-# static one). The shared library brings its C++ runtime itself; a static link
-# (pkg-config --static, with -l:libringtrap.a) also needs the libraries the C++
-# driver adds that the C driver does not (-lstdc++ -lm with GCC and Clang on
-# Linux).
+# static one), which brings its C++ runtime itself. A static link also needs
+# the libraries the C++ driver adds that the C driver does not (-lstdc++ -lm
+# with GCC and Clang on Linux): Libs.private, for pkg-config --static.
 set(_ringtrap_cxx_runtime "")
 foreach(_lib IN LISTS CMAKE_CXX_IMPLICIT_LINK_LIBRARIES)
   if(NOT _lib IN_LIST CMAKE_C_IMPLICIT_LINK_LIBRARIES)

@@ -18,7 +18,7 @@ add_custom_command(OUTPUT ${_ringtrap_py_dir}/.copied
   COMMAND ${CMAKE_COMMAND} -E touch ${_ringtrap_py_dir}/.copied
   DEPENDS ${_ringtrap_py_sources}
   COMMENT "Copying the Python package into the build tree")
-add_custom_target(ringtrap_python_package ALL DEPENDS ${_ringtrap_py_dir}/.copied ringtrap_shared)
+add_custom_target(ringtrap_python_package ALL DEPENDS ${_ringtrap_py_dir}/.copied)
 
 set(_ringtrap_py_env
   PYTHONPATH=${CMAKE_BINARY_DIR}/python

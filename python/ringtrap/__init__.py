@@ -20,9 +20,9 @@ import array
 import ctypes
 import enum
 import threading
+from contextlib import contextmanager
 from types import TracebackType
 from typing import Any, Dict, Iterator, NamedTuple, Optional, Tuple, Type, TypeVar, Union
-from contextlib import contextmanager
 
 from ._native import LibraryNotFoundError, Params, library, library_path
 
