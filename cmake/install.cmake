@@ -29,6 +29,20 @@ foreach(_lib IN LISTS _ringtrap_libraries)
   target_compile_features(${_lib} INTERFACE cxx_std_20)
 endforeach()
 
+# The C++ runtime as link flags: the libraries the C++ driver adds that the C
+# driver does not (-lstdc++ -lm with GCC and Clang on Linux).
+set(_ringtrap_cxx_runtime "")
+foreach(_lib IN LISTS CMAKE_CXX_IMPLICIT_LINK_LIBRARIES)
+  if(NOT _lib IN_LIST CMAKE_C_IMPLICIT_LINK_LIBRARIES)
+    if(_lib MATCHES "^-" OR IS_ABSOLUTE "${_lib}")
+      list(APPEND _ringtrap_cxx_runtime "${_lib}")
+    else()
+      list(APPEND _ringtrap_cxx_runtime "-l${_lib}")
+    endif()
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES _ringtrap_cxx_runtime)
+
 # Code built with sanitizers cannot be linked without their runtimes, so an
 # installed sanitizer build passes its flags on to whoever links it.
 set(_ringtrap_sanitize_link "")
@@ -36,9 +50,10 @@ if(RINGTRAP_SANITIZE)
   set(_ringtrap_sanitize_link -fsanitize=${RINGTRAP_SANITIZE})
   # Clang's C driver leaves out the C++ part of the runtimes (the vptr checks
   # of UBSan, ASan's operator new), which the library's C++ code needs even
-  # when the program is C.
+  # when the program is C. That part needs the C++ runtime on the command
+  # line itself, which a C program linking the shared library lacks.
   if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-    list(APPEND _ringtrap_sanitize_link -fsanitize-link-c++-runtime)
+    list(APPEND _ringtrap_sanitize_link -fsanitize-link-c++-runtime ${_ringtrap_cxx_runtime})
   endif()
   foreach(_lib IN LISTS _ringtrap_libraries)
     target_link_options(${_lib} INTERFACE "$<INSTALL_INTERFACE:${_ringtrap_sanitize_link}>")
@@ -76,20 +91,8 @@ install(FILES ${PROJECT_BINARY_DIR}/ringtrapConfig.cmake ${PROJECT_BINARY_DIR}/r
   DESTINATION ${RINGTRAP_INSTALL_CMAKEDIR})
 
 # The pkg-config file, for the shared library (-lringtrap finds it before the
-# static one), which brings its C++ runtime itself. A static link also needs
-# the libraries the C++ driver adds that the C driver does not (-lstdc++ -lm
-# with GCC and Clang on Linux): Libs.private, for pkg-config --static.
-set(_ringtrap_cxx_runtime "")
-foreach(_lib IN LISTS CMAKE_CXX_IMPLICIT_LINK_LIBRARIES)
-  if(NOT _lib IN_LIST CMAKE_C_IMPLICIT_LINK_LIBRARIES)
-    if(_lib MATCHES "^-" OR IS_ABSOLUTE "${_lib}")
-      list(APPEND _ringtrap_cxx_runtime "${_lib}")
-    else()
-      list(APPEND _ringtrap_cxx_runtime "-l${_lib}")
-    endif()
-  endif()
-endforeach()
-list(REMOVE_DUPLICATES _ringtrap_cxx_runtime)
+# static one), which brings its C++ runtime itself; a static link also needs
+# the runtime (Libs.private, for pkg-config --static).
 set(RINGTRAP_PC_LIBS ${_ringtrap_sanitize_link})
 set(RINGTRAP_PC_LIBS_PRIVATE ${_ringtrap_cxx_runtime})
 list(PREPEND RINGTRAP_PC_LIBS -lringtrap)
