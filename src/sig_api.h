@@ -116,7 +116,7 @@ enum {
     RINGTRAP_E_ENTROPY_UNAVAILABLE = 9,   /* the operating system supplied no entropy */
     RINGTRAP_E_MALFORMED_SECRET_KEY = 10, /* not a secret key that key generation can produce */
     RINGTRAP_E_MALFORMED_SIGNATURE = 11,  /* not a canonical signature of its level (decoding only) */
-    RINGTRAP_E_INVALID_ARGUMENT = 100,    /* a null pointer, a too small array, an unknown kind */
+    RINGTRAP_E_INVALID_ARGUMENT = 100,    /* a null pointer, too small a coefficient array, an unknown kind */
     RINGTRAP_E_INTERNAL = 101             /* out of memory or another internal failure */
 };
 
@@ -195,7 +195,8 @@ RINGTRAP_C_API RINGTRAP_NODISCARD int32_t ringtrap_verify(const unsigned char* p
 
 /* The signature vector x of a signature of any level: (k + 2) n centred
  * coefficients, entry after entry, into out (capacity `cap` coefficients),
- * their number in *count. With out NULL and cap 0 only *count is written. */
+ * their number in *count. With out NULL and cap 0 only *count is written
+ * (then the length is checked, not the content). */
 RINGTRAP_C_API RINGTRAP_NODISCARD int32_t ringtrap_decode_signature(const unsigned char* sig, size_t sig_len,
                                                                     int64_t* out, size_t cap, size_t* count);
 
