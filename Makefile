@@ -1,5 +1,6 @@
 # Thin wrapper over CMake. `make demo` builds in Release and runs the program;
-# `make test` builds and runs the whole test suite.
+# `make test` builds and runs the whole test suite; `make python` puts the
+# shared library next to the Python package (python/ringtrap).
 BUILD_DIR ?= build
 TEST_BUILD_DIR ?= build-test
 BENCH_BUILD_DIR ?= build-bench
@@ -10,12 +11,20 @@ ifneq ($(filter ON on 1 true,$(RINGTRAP_WERROR)),)
 CMAKE_ARGS += -DRINGTRAP_WERROR=ON
 endif
 
-.PHONY: demo test bench ct clean
+.PHONY: demo test bench ct python clean
 
 demo:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DRINGTRAP_BUILD_TESTS=OFF -DRINGTRAP_BUILD_BENCH=OFF $(CMAKE_ARGS) >/dev/null
 	cmake --build $(BUILD_DIR) --target ringtrap_app -j $(JOBS) >/dev/null
 	@./$(BUILD_DIR)/ringtrap
+
+# The Release shared library, copied (not linked, so that it outlives the
+# build folder) to python/ringtrap/libringtrap.so.
+python:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DRINGTRAP_BUILD_TESTS=OFF -DRINGTRAP_BUILD_BENCH=OFF $(CMAKE_ARGS) >/dev/null
+	cmake --build $(BUILD_DIR) --target ringtrap_shared -j $(JOBS) >/dev/null
+	cmake -E copy $(BUILD_DIR)/libringtrap.so python/ringtrap/libringtrap.so
+	@echo "python/ringtrap is ready: PYTHONPATH=python python3 -c 'import ringtrap'"
 
 test:
 	cmake -S . -B $(TEST_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
@@ -38,3 +47,4 @@ ct:
 
 clean:
 	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) $(BENCH_BUILD_DIR) build build-*
+	rm -f python/ringtrap/libringtrap.so

@@ -101,9 +101,34 @@ Buffer read_input(const std::string& path, std::size_t limit, mode_t* mode = nul
     return bytes;
 }
 
+// A key or signature file in either form: armoured text is checked and decoded
+// (into a Buffer of its own, so a secret key stays in wiped memory), binary
+// content is returned as it is for the caller's checks. `expected` is the kind
+// the file must hold (any kind when empty); *armored tells which form it was.
 template <class Buffer>
-Buffer read_object(const std::string& path, mode_t* mode = nullptr) {
-    return read_input<Buffer>(path, largest_object_size(), mode);
+Buffer read_object(const std::string& path, std::optional<ObjectKind> expected, mode_t* mode = nullptr,
+                   bool* armored = nullptr) {
+    Buffer content = read_input<Buffer>(path, largest_file_size(), mode);
+    if (armored != nullptr) *armored = false;
+    if (!looks_armored(content)) return content;
+    if (content.size() > largest_file_size())
+        throw ToolError(shown(path) + ": armoured text of more than " + std::to_string(largest_file_size()) +
+                        " bytes, larger than any key or signature");
+    const auto parsed = parse_armor(content);
+    if (const auto* error = std::get_if<std::string>(&parsed)) throw ToolError(shown(path) + ": " + *error);
+    const Armored& armor = std::get<Armored>(parsed);
+    if (expected && armor.info.kind != *expected)
+        throw ToolError(shown(path) + ": holds an armoured " + describe(armor.info) + ", not a " + kind_name(*expected));
+    Buffer bytes(armor.size);
+    decode_armor(armor, bytes);
+    // Public keys and signatures of levels 128 and 256 share a size; their
+    // content tells them apart, and must agree with the label.
+    const auto seen = classify_file(bytes);
+    if (!seen || seen->kind != armor.info.kind || seen->level != armor.info.level)
+        throw ToolError(shown(path) + ": is labelled " + describe(armor.info) + " but holds " +
+                        (seen ? "a " + describe(*seen) : std::string("something else")));
+    if (armored != nullptr) *armored = true;
+    return bytes;
 }
 
 Bytes read_message(const std::string& path) { return read_input<Bytes>(path, SIZE_MAX); }
@@ -286,6 +311,15 @@ void print_stdout(const std::string& text) {
         fail_errno("standard output", "write failed", errno);
 }
 
+// The armoured text of an object, in a Buffer (SecretBytes for a secret key).
+template <class Buffer>
+Buffer armored(ObjectKind kind, Level level, std::span<const std::uint8_t> bytes) {
+    const FileInfo info{kind, level};
+    Buffer text(armored_size(info, bytes.size()));
+    encode_armor(info, bytes, text);
+    return text;
+}
+
 // ---- Commands --------------------------------------------------------------
 
 int do_keygen(const Command& cmd) {
@@ -303,8 +337,13 @@ int do_keygen(const Command& cmd) {
     const KeyPair pair = generate_keypair(cmd.level);
     OutputFile secret(cmd.secret_key, 0600);
     OutputFile pub(cmd.public_key, 0644);
-    secret.write(pair.secret_key);
-    pub.write(pair.public_key);
+    if (cmd.armor) {
+        secret.write(armored<SecretBytes>(ObjectKind::secret_key, pair.level, pair.secret_key));
+        pub.write(armored<Bytes>(ObjectKind::public_key, pair.level, pair.public_key));
+    } else {
+        secret.write(pair.secret_key);
+        pub.write(pair.public_key);
+    }
     secret.commit(cmd.force);
     try {
         pub.commit(cmd.force);
@@ -318,7 +357,7 @@ int do_keygen(const Command& cmd) {
 }
 
 int do_sign(const Command& cmd) {
-    if (cmd.output == "-" && ::isatty(STDOUT_FILENO))
+    if (cmd.output == "-" && !cmd.armor && ::isatty(STDOUT_FILENO))
         throw ToolError("standard output: refusing to write a binary signature to a terminal; use --out FILE");
     if (cmd.output != "-") {
         for (const std::string* input : {&cmd.secret_key, &cmd.public_key, &cmd.input})
@@ -327,8 +366,8 @@ int do_sign(const Command& cmd) {
     }
 
     mode_t secret_mode = 0;
-    const SecretBytes secret = read_object<SecretBytes>(cmd.secret_key, &secret_mode);
-    const Bytes pub = read_object<Bytes>(cmd.public_key);
+    const SecretBytes secret = read_object<SecretBytes>(cmd.secret_key, ObjectKind::secret_key, &secret_mode);
+    const Bytes pub = read_object<Bytes>(cmd.public_key, ObjectKind::public_key);
     const auto secret_level = level_of_secret_key_size(secret.size());
     if (!secret_level) fail_size(cmd.secret_key, secret, ObjectKind::secret_key);
     if ((secret_mode & (S_IRGRP | S_IROTH)) != 0) warn_readable_secret_key(cmd.secret_key, secret_mode);
@@ -356,19 +395,21 @@ int do_sign(const Command& cmd) {
         throw ToolError(shown(cmd.input) + ": cannot sign: " + e.what());
     }
 
+    const Bytes text = cmd.armor ? armored<Bytes>(ObjectKind::signature, key->level(), signature) : Bytes{};
+    const Bytes& written = cmd.armor ? text : signature;
     if (cmd.output == "-") {
-        write_stdout(signature);
+        write_stdout(written);
     } else {
         OutputFile out(cmd.output, 0644);
-        out.write(signature);
+        out.write(written);
         out.commit(true);
     }
     return kExitValid;
 }
 
 int do_verify(const Command& cmd) {
-    const Bytes pub = read_object<Bytes>(cmd.public_key);
-    const Bytes signature = read_object<Bytes>(cmd.signature);
+    const Bytes pub = read_object<Bytes>(cmd.public_key, ObjectKind::public_key);
+    const Bytes signature = read_object<Bytes>(cmd.signature, ObjectKind::signature);
     const Level pub_level = public_key_level(cmd.public_key, pub);
     const auto sig_level = level_of_signature_size(signature.size());
     if (!sig_level) fail_size(cmd.signature, signature, ObjectKind::signature);
@@ -396,12 +437,13 @@ int do_verify(const Command& cmd) {
 }
 
 int do_info(const Command& cmd) {
-    const Bytes bytes = read_object<Bytes>(cmd.input);
+    bool armored = false;
+    const Bytes bytes = read_object<Bytes>(cmd.input, std::nullopt, nullptr, &armored);
     const auto info = classify_file(bytes);
     if (!info)
         throw ToolError(shown(cmd.input) + ": has " + size_text(bytes.size()) +
                         ", which matches no key or signature of any level");
-    print_stdout(describe(*info) + "\n");
+    print_stdout(describe(*info) + (armored ? " (armoured)\n" : "\n"));
     return kExitValid;
 }
 

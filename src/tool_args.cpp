@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -22,9 +23,9 @@ struct OptionRule {
 // The options each subcommand accepts.
 std::span<const OptionRule> options_of(Action action) {
     static constexpr OptionRule keygen[] = {
-        {"--level", true}, {"--public-key", true}, {"--secret-key", true}, {"--force", false}};
+        {"--level", true}, {"--public-key", true}, {"--secret-key", true}, {"--force", false}, {"--armor", false}};
     static constexpr OptionRule sign[] = {
-        {"--secret-key", true}, {"--public-key", true}, {"--in", true}, {"--out", true}};
+        {"--secret-key", true}, {"--public-key", true}, {"--in", true}, {"--out", true}, {"--armor", false}};
     static constexpr OptionRule verify[] = {{"--public-key", true}, {"--signature", true}, {"--in", true}};
     switch (action) {
         case Action::keygen: return keygen;
@@ -194,7 +195,7 @@ ParseResult parse_arguments(std::span<const std::string> args) {
 
         if (!rule->takes_value) {
             if (eq != std::string::npos) return usage("option " + in_quotes(option) + " takes no value");
-            cmd.force = true;  // the only flag
+            (option == "--force" ? cmd.force : cmd.armor) = true;
             continue;
         }
         std::string value;
@@ -234,8 +235,8 @@ ParseResult parse_arguments(std::span<const std::string> args) {
 
 const char* help_text() noexcept {
     return "Usage:\n"
-           "  ringtrap keygen [--level s128|s256|128|256] --public-key PK --secret-key SK [--force]\n"
-           "  ringtrap sign   --secret-key SK --public-key PK [--in FILE] [--out SIG]\n"
+           "  ringtrap keygen [--level s128|s256|128|256] --public-key PK --secret-key SK [--force] [--armor]\n"
+           "  ringtrap sign   --secret-key SK --public-key PK [--in FILE] [--out SIG] [--armor]\n"
            "  ringtrap verify --public-key PK --signature SIG [--in FILE]\n"
            "  ringtrap info   FILE\n"
            "  ringtrap --help | --version\n"
@@ -261,13 +262,18 @@ const char* help_text() noexcept {
            "signatures reveal the secret key, and 128 is far weaker than its name.\n"
            "\n"
            "Keys and signatures are raw bytes in the library's fixed formats, without a\n"
-           "header; the level is recognised from the file sizes. Files are written to a\n"
-           "temporary file first and renamed into place, so they are never half-written.\n"
+           "header; the level is recognised from the file sizes. With --armor, keygen and\n"
+           "sign write them as text instead: a line \"-----BEGIN RINGTRAP SIGNATURE S128-----\"\n"
+           "(or PUBLIC KEY, SECRET KEY; and the level), base64 lines of 64 characters and\n"
+           "a matching END line. Every command reads either form, recognised from the\n"
+           "content. Files are written to a temporary file first and renamed into place,\n"
+           "so they are never half-written.\n"
            "\n"
            "Examples:\n"
            "  ringtrap keygen --public-key alice.pk --secret-key alice.sk\n"
            "  ringtrap keygen --level s256 --public-key big.pk --secret-key big.sk\n"
            "  ringtrap sign --secret-key alice.sk --public-key alice.pk --in report.pdf --out report.sig\n"
+           "  ringtrap sign --armor --secret-key alice.sk --public-key alice.pk --in note.txt > note.sig.asc\n"
            "  tar c docs | ringtrap sign --secret-key alice.sk --public-key alice.pk > docs.sig\n"
            "  ringtrap verify --public-key alice.pk --signature report.sig --in report.pdf\n"
            "  ringtrap info report.sig\n"
@@ -314,6 +320,249 @@ std::size_t largest_object_size() noexcept {
         const Sizes size = sizes(level);
         largest = std::max({largest, size.public_key, size.secret_key, size.signature});
     }
+    return largest;
+}
+
+// ---- The armoured text form ------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kBegin = "-----BEGIN ";
+constexpr std::string_view kOwnBegin = "-----BEGIN RINGTRAP ";
+constexpr std::string_view kOwnEnd = "-----END RINGTRAP ";
+constexpr std::string_view kDashes = "-----";
+constexpr std::size_t kLineChars = 64;
+
+const char* kind_label(ObjectKind kind) noexcept {
+    switch (kind) {
+        case ObjectKind::public_key: return "PUBLIC KEY";
+        case ObjectKind::secret_key: return "SECRET KEY";
+        case ObjectKind::signature: return "SIGNATURE";
+    }
+    return "?";
+}
+
+// "SIGNATURE S128": what both lines carry between the fixed parts.
+std::string label_of(const FileInfo& info) { return std::string(kind_label(info.kind)) + " " + level_name(info.level); }
+
+std::size_t object_size(const FileInfo& info) noexcept {
+    const Sizes s = sizes(info.level);
+    switch (info.kind) {
+        case ObjectKind::public_key: return s.public_key;
+        case ObjectKind::secret_key: return s.secret_key;
+        case ObjectKind::signature: return s.signature;
+    }
+    return 0;
+}
+
+bool is_blank(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view trim(std::string_view line) noexcept {
+    while (!line.empty() && is_blank(line.back())) line.remove_suffix(1);
+    while (!line.empty() && is_blank(line.front())) line.remove_prefix(1);
+    return line;
+}
+
+// All-ones when a <= c <= b, else zero, without a branch on c.
+constexpr unsigned in_range(unsigned c, unsigned a, unsigned b) noexcept {
+    return 0u - (((c - a) | (b - c)) >> 31 ^ 1u);
+}
+
+// The value of a base64 character, or -1 (as all ones) for any other byte;
+// arithmetic only, no lookup indexed by the character.
+constexpr unsigned base64_value(unsigned char ch) noexcept {
+    const unsigned c = ch;
+    unsigned v = 0xFFFFFFFFu;
+    v ^= in_range(c, 'A', 'Z') & ((c - 'A') ^ v);
+    v ^= in_range(c, 'a', 'z') & ((c - 'a' + 26) ^ v);
+    v ^= in_range(c, '0', '9') & ((c - '0' + 52) ^ v);
+    v ^= in_range(c, '+', '+') & (62 ^ v);
+    v ^= in_range(c, '/', '/') & (63 ^ v);
+    return v;
+}
+
+// The base64 character of a 6-bit value, likewise without a lookup.
+constexpr char base64_char(unsigned v) noexcept {
+    unsigned c = v + 'A';
+    c += in_range(v, 26, 51) & ('a' - 'A' - 26);
+    c += in_range(v, 52, 61) & (0u - ('A' + 52 - '0'));
+    c += in_range(v, 62, 62) & (0u - ('A' + 62 - '+'));
+    c += in_range(v, 63, 63) & (0u - ('A' + 63 - '/'));
+    return static_cast<char>(c);
+}
+
+static_assert(base64_value('A') == 0 && base64_value('z') == 51 && base64_value('0') == 52 && base64_value('+') == 62 &&
+              base64_value('/') == 63 && base64_value('=') == 0xFFFFFFFFu && base64_value(0xC1) == 0xFFFFFFFFu);
+static_assert(base64_char(0) == 'A' && base64_char(25) == 'Z' && base64_char(26) == 'a' && base64_char(52) == '0' &&
+              base64_char(62) == '+' && base64_char(63) == '/');
+
+// A line of the text for a message: quoted, control bytes and bytes outside
+// ASCII shown as \xNN, at most 60 characters.
+std::string shown_line(std::string_view line) {
+    std::string text = in_quotes(line.substr(0, 60));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x80) {
+            static const char* const hex = "0123456789abcdef";
+            text.replace(i, 1, std::string("\\x") + hex[byte >> 4] + hex[byte & 15]);
+            i += 3;
+        }
+    }
+    return line.size() > 60 ? text + "..." : text;
+}
+
+}  // namespace
+
+bool looks_armored(std::span<const std::uint8_t> content) noexcept {
+    std::size_t i = 0;
+    while (i < content.size() && is_blank(static_cast<char>(content[i]))) ++i;
+    const std::string_view rest(reinterpret_cast<const char*>(content.data()) + i, content.size() - i);
+    return rest.starts_with(kBegin);
+}
+
+std::variant<Armored, std::string> parse_armor(std::span<const std::uint8_t> content) {
+    const std::string_view text(reinterpret_cast<const char*>(content.data()), content.size());
+    std::size_t pos = 0, line_number = 0;
+    // The next line without its line end and blanks around it (and where it
+    // starts); false at the end.
+    auto next_line = [&](std::string_view& next, std::size_t& next_start) {
+        if (pos >= text.size()) return false;
+        next_start = pos;
+        const std::size_t end = std::min(text.find('\n', pos), text.size());
+        next = trim(text.substr(pos, end - pos));
+        pos = end + 1;
+        ++line_number;
+        return true;
+    };
+    std::string_view line;
+    std::size_t start = 0;
+    do {
+        if (!next_line(line, start)) return std::string("armoured text without a begin line");
+    } while (line.empty());
+
+    const std::string head = "line " + std::to_string(line_number) + ": ";
+    if (!line.starts_with(kOwnBegin) || !line.ends_with(kDashes) || line.size() < kOwnBegin.size() + kDashes.size())
+        return head + "the begin line " + shown_line(line) + " is not that of a ringtrap key or signature "
+                      "(-----BEGIN RINGTRAP PUBLIC KEY|SECRET KEY|SIGNATURE LEVEL-----)";
+    const std::string_view label = line.substr(kOwnBegin.size(), line.size() - kOwnBegin.size() - kDashes.size());
+    const std::size_t space = label.rfind(' ');
+    const std::string_view kind_text = label.substr(0, space == std::string_view::npos ? 0 : space);
+    const std::string_view level_text = space == std::string_view::npos ? label : label.substr(space + 1);
+    std::optional<ObjectKind> kind;
+    for (const ObjectKind k : {ObjectKind::public_key, ObjectKind::secret_key, ObjectKind::signature})
+        if (kind_text == kind_label(k)) kind = k;
+    if (!kind)
+        return head + "the begin line names " + shown_line(kind_text) +
+               ", which is not PUBLIC KEY, SECRET KEY or SIGNATURE";
+    std::optional<Level> level;
+    for (const Level l : kAllLevels)
+        if (level_text == level_name(l)) level = l;
+    if (!level) return head + "the begin line names level " + shown_line(level_text) + ", which is not S128, S256, 128 or 256";
+
+    Armored out{FileInfo{*kind, *level}, 0, {}};
+    const std::string end_line = std::string(kOwnEnd) + std::string(label) + std::string(kDashes);
+    const std::size_t body_start = pos;
+    std::size_t chars = 0, padding = 0;
+    unsigned last_value = 0;
+    for (;;) {
+        if (!next_line(line, start)) return "no end line " + in_quotes(end_line);
+        if (line.starts_with("-----")) break;
+        for (const char c : line) {
+            if (c == ' ' || c == '\t') continue;
+            const unsigned v = base64_value(static_cast<unsigned char>(c));
+            if (c == '=') {
+                ++padding;
+            } else if (v > 63 || padding != 0) {
+                return "line " + std::to_string(line_number) + ": " +
+                       (v > 63 ? "the byte " + shown_line(std::string_view(&c, 1)) + " is not base64"
+                               : std::string("base64 continues after '=' padding"));
+            } else {
+                last_value = v;
+            }
+            ++chars;
+        }
+    }
+    out.body = text.substr(body_start, start - body_start);
+    if (line != end_line)
+        return "line " + std::to_string(line_number) + ": the end line " + shown_line(line) + " does not match the begin line (" +
+               in_quotes(end_line) + ")";
+    while (next_line(line, start))
+        if (!line.empty()) return "line " + std::to_string(line_number) + ": text after the end line";
+
+    // Canonical base64: whole groups of four, at most two '=', and no bits set
+    // beyond the data in the last character.
+    if (chars % 4 != 0 || padding > 2) return std::string("the base64 is cut short or badly padded");
+    if ((padding == 1 && (last_value & 3) != 0) || (padding == 2 && (last_value & 15) != 0))
+        return std::string("the base64 is not in canonical form (bits set past the end of the data)");
+    out.size = chars / 4 * 3 - padding;
+    const std::size_t want = object_size(out.info);
+    if (out.size != want)
+        return "armoured " + label_of(out.info) + " holds " + std::to_string(out.size) + " bytes; a " +
+               kind_name(out.info.kind) + " of level " + level_name(out.info.level) + " has " + std::to_string(want);
+    return out;
+}
+
+void decode_armor(const Armored& armored, std::span<std::uint8_t> out) noexcept {
+    std::uint32_t group = 0;
+    unsigned have = 0;
+    std::size_t written = 0;
+    for (const char c : armored.body) {
+        const unsigned v = base64_value(static_cast<unsigned char>(c));
+        if (v > 63) continue;  // line ends, blanks and padding (all checked by parse_armor)
+        group = group << 6 | v;
+        if (++have == 4) {
+            for (int shift = 16; shift >= 0 && written < out.size(); shift -= 8)
+                out[written++] = static_cast<std::uint8_t>(group >> shift);
+            group = 0;
+            have = 0;
+        }
+    }
+    // The last, padded group: its characters carry 1 or 2 bytes.
+    if (have != 0) {
+        group <<= 6 * (4 - have);
+        for (int shift = 16; shift >= 0 && written < out.size(); shift -= 8)
+            out[written++] = static_cast<std::uint8_t>(group >> shift);
+    }
+}
+
+std::size_t armored_size(const FileInfo& info, std::size_t size) noexcept {
+    const std::size_t chars = (size + 2) / 3 * 4;
+    const std::size_t label = label_of(info).size();
+    return kOwnBegin.size() + label + kDashes.size() + 1 + chars + (chars + kLineChars - 1) / kLineChars +
+           kOwnEnd.size() + label + kDashes.size() + 1;
+}
+
+void encode_armor(const FileInfo& info, std::span<const std::uint8_t> bytes, std::span<std::uint8_t> out) noexcept {
+    std::size_t at = 0;
+    auto put = [&](std::string_view piece) {
+        for (const char c : piece) out[at++] = static_cast<std::uint8_t>(c);
+    };
+    const std::string label = label_of(info);
+    put(kOwnBegin), put(label), put(kDashes), put("\n");
+    std::size_t line = 0;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
+        if (n > 1) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
+        if (n > 2) group |= bytes[i + 2];
+        for (std::size_t j = 0; j < 4; ++j) {
+            out[at++] = static_cast<std::uint8_t>(j <= n ? base64_char(group >> (18 - 6 * j) & 63) : '=');
+            if (++line == kLineChars) out[at++] = '\n', line = 0;
+        }
+    }
+    if (line != 0) out[at++] = '\n';
+    put(kOwnEnd), put(label), put(kDashes), put("\n");
+}
+
+std::size_t largest_file_size() noexcept {
+    std::size_t largest = largest_object_size();
+    for (const Level level : kAllLevels)
+        for (const ObjectKind kind : {ObjectKind::public_key, ObjectKind::secret_key, ObjectKind::signature}) {
+            const FileInfo info{kind, level};
+            const std::size_t text = armored_size(info, object_size(info));
+            // CRLF line ends, and room for blank lines and blanks at line ends.
+            largest = std::max(largest, text + text / kLineChars + 4096);
+        }
     return largest;
 }
 

@@ -1,12 +1,14 @@
-// The pure half of the command-line tool: argument parsing and recognising what
-// a key or signature file is. Nothing here touches files, streams or the
-// process-wide parameters, so tests and fuzz targets can call it directly.
+// The pure half of the command-line tool: argument parsing, recognising what a
+// key or signature file is, and the armoured text form. Nothing here touches
+// files, streams or the process-wide parameters, so tests and fuzz targets can
+// call it directly.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "ringtrap.h"
@@ -25,6 +27,7 @@ struct Command {
     Action action = Action::help;
     Level level = Level::S128;  // keygen only
     bool force = false;         // keygen only: replace existing key files
+    bool armor = false;         // keygen, sign: write the armoured text form
     std::string public_key;     // keygen: written; sign, verify: read
     std::string secret_key;     // keygen: written; sign: read
     std::string signature;      // verify: read
@@ -73,8 +76,50 @@ const char* kind_name(ObjectKind kind) noexcept;
 // E.g. "public key, level 128".
 std::string describe(const FileInfo& info);
 
-// The largest key or signature file of either level, in bytes; reading more
-// than this of a key or signature file is never needed.
+// The largest key or signature of any level, in bytes.
 std::size_t largest_object_size() noexcept;
+
+// ---- The armoured text form ----
+//
+//   -----BEGIN RINGTRAP SIGNATURE S128-----
+//   base64 of the bytes (standard alphabet, '=' padding), 64 characters a line
+//   -----END RINGTRAP SIGNATURE S128-----
+//
+// The begin line names the object (PUBLIC KEY, SECRET KEY or SIGNATURE) and
+// its level (S128, S256, 128 or 256); the end line repeats it. Reading also
+// accepts CRLF line ends, blanks around lines, blank lines and body lines of
+// any length (text re-wrapped by a mailer), but nothing else: the base64 must
+// be canonical and the decoded length that of the named object.
+
+// True when the content is armoured text: after blank space it starts with
+// "-----BEGIN " (binary keys and signatures never do: a public key starts with
+// 01 00 00 00, a secret key with a small coefficient, and a signature's
+// leading bytes would have to spell the line by chance).
+[[nodiscard]] bool looks_armored(std::span<const std::uint8_t> content) noexcept;
+
+// Armoured text, checked: what it holds and where its base64 is.
+struct Armored {
+    FileInfo info;          // from the begin line
+    std::size_t size;       // decoded length: that object's size at that level
+    std::string_view body;  // the text between the begin and end lines
+};
+
+// Parses and checks armoured text without decoding it; on failure, one line
+// saying what is wrong (without the file's name). `body` points into `content`.
+[[nodiscard]] std::variant<Armored, std::string> parse_armor(std::span<const std::uint8_t> content);
+
+// Decodes checked armour into `out` (armored.size bytes). The characters are
+// mapped to values without tables or branches on them: the body may be a
+// secret key.
+void decode_armor(const Armored& armored, std::span<std::uint8_t> out) noexcept;
+
+// Length of the armoured text of `size` bytes of this object, and the text
+// itself written to `out` (that many bytes).
+[[nodiscard]] std::size_t armored_size(const FileInfo& info, std::size_t size) noexcept;
+void encode_armor(const FileInfo& info, std::span<const std::uint8_t> bytes, std::span<std::uint8_t> out) noexcept;
+
+// The largest file a key or signature can be, in either form (with CRLF line
+// ends and some blank space); reading more of such a file is never needed.
+std::size_t largest_file_size() noexcept;
 
 }  // namespace ringtrap::cli

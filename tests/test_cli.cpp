@@ -54,10 +54,15 @@ TEST(ParseArguments, AcceptsEachCommandWithDefaults) {
     c = parse_ok({"keygen", "--force", "--level=256", "--secret-key=s", "--public-key", "p"});
     EXPECT_EQ(c.level, Level::L256);
     EXPECT_TRUE(c.force);
+    EXPECT_FALSE(c.armor);
+    EXPECT_TRUE(parse_ok({"keygen", "--armor", "--secret-key=s", "--public-key", "p"}).armor);
+    EXPECT_FALSE(parse_ok({"keygen", "--armor", "--secret-key=s", "--public-key", "p"}).force);
     EXPECT_EQ(c.secret_key, "s");
 
     c = parse_ok({"sign", "--secret-key", "s", "--public-key", "p"});
     EXPECT_EQ(c.action, Action::sign);
+    EXPECT_FALSE(c.armor);
+    EXPECT_TRUE(parse_ok({"sign", "--secret-key", "s", "--public-key", "p", "--armor"}).armor);
     EXPECT_EQ(c.input, "-");
     EXPECT_EQ(c.output, "-");
 
@@ -99,6 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"--version", "x"}, "takes no arguments"},
         UsageCase{{"sign", "--secret-key", "s", "--public-key", "p", "--force"}, "unknown option '--force' for sign"},
         UsageCase{{"verify", "--public-key", "p", "--signature", "x", "--out", "o"}, "unknown option '--out'"},
+        UsageCase{{"verify", "--public-key", "p", "--signature", "x", "--armor"}, "unknown option '--armor' for verify"},
+        UsageCase{{"sign", "--armor", "--armor", "--secret-key", "s", "--public-key", "p"}, "more than once"},
         UsageCase{{"sign", "-x", "--secret-key", "s", "--public-key", "p"}, "unknown option '-x'"},
         UsageCase{{"keygen", "--secret-key", "s"}, "keygen needs --public-key"},
         UsageCase{{"sign", "--public-key", "p"}, "sign needs --secret-key"},
@@ -317,6 +324,144 @@ void expect_error(const RunResult& r, std::initializer_list<std::string> fragmen
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     for (const auto& f : fragments) EXPECT_NE(r.err.find(f), std::string::npos) << "missing '" << f << "' in " << r.err;
 }
+
+// ---- The armoured form -----------------------------------------------------
+
+using cli::FileInfo;
+using Text = std::vector<std::uint8_t>;
+
+Text to_text(const std::string& s) { return Text(s.begin(), s.end()); }
+
+// A plain table-driven encoder, independent of the tool's arithmetic one.
+std::string reference_base64(const std::vector<std::uint8_t>& bytes) {
+    static const char* const alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        std::uint32_t g = static_cast<std::uint32_t>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) g |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) g |= bytes[i + 2];
+        out += alphabet[g >> 18 & 63];
+        out += alphabet[g >> 12 & 63];
+        out += i + 1 < bytes.size() ? alphabet[g >> 6 & 63] : '=';
+        out += i + 2 < bytes.size() ? alphabet[g & 63] : '=';
+    }
+    return out;
+}
+
+std::size_t object_size(const FileInfo& info) {
+    const Sizes s = sizes(info.level);
+    return info.kind == ObjectKind::public_key ? s.public_key : info.kind == ObjectKind::secret_key ? s.secret_key : s.signature;
+}
+
+std::string label(const FileInfo& info) {
+    static const char* const kinds[] = {"PUBLIC KEY", "SECRET KEY", "SIGNATURE"};
+    return std::string(kinds[static_cast<int>(info.kind)]) + " " + level_name(info.level);
+}
+
+std::vector<std::uint8_t> decoded(const Text& text) {
+    const auto parsed = cli::parse_armor(text);
+    if (const auto* error = std::get_if<std::string>(&parsed)) {
+        ADD_FAILURE() << *error;
+        return {};
+    }
+    std::vector<std::uint8_t> out(std::get<cli::Armored>(parsed).size);
+    cli::decode_armor(std::get<cli::Armored>(parsed), out);
+    return out;
+}
+
+// Every object of every level: the exact text (lines of 64 characters of the
+// reference encoding between the two lines), and back; the same text
+// re-wrapped at 76 characters with CRLF and blank space around it reads the same.
+TEST(Armor, EveryObjectRoundTripsThroughTheExactText) {
+    unsigned seed = 1;
+    for (const Level level : cli::kAllLevels)
+        for (const ObjectKind kind : {ObjectKind::public_key, ObjectKind::secret_key, ObjectKind::signature}) {
+            const FileInfo info{kind, level};
+            SCOPED_TRACE(label(info));
+            const std::vector<std::uint8_t> bytes = random_bytes(object_size(info), seed++);
+            const std::string body = reference_base64(bytes);
+            std::string want = "-----BEGIN RINGTRAP " + label(info) + "-----\n";
+            for (std::size_t i = 0; i < body.size(); i += 64) want += body.substr(i, 64) + "\n";
+            want += "-----END RINGTRAP " + label(info) + "-----\n";
+
+            Text text(cli::armored_size(info, bytes.size()));
+            cli::encode_armor(info, bytes, text);
+            ASSERT_EQ(std::string(text.begin(), text.end()), want);
+            EXPECT_TRUE(cli::looks_armored(text));
+            const auto parsed = cli::parse_armor(text);
+            ASSERT_TRUE(std::holds_alternative<cli::Armored>(parsed));
+            EXPECT_EQ(std::get<cli::Armored>(parsed).info.kind, kind);
+            EXPECT_EQ(std::get<cli::Armored>(parsed).info.level, level);
+            EXPECT_EQ(decoded(text), bytes);
+
+            std::string wrapped = "\r\n  -----BEGIN RINGTRAP " + label(info) + "-----  \r\n";
+            for (std::size_t i = 0; i < body.size(); i += 76) wrapped += body.substr(i, 76) + " \r\n";
+            wrapped += "\r\n-----END RINGTRAP " + label(info) + "-----\r\n\n";
+            EXPECT_EQ(decoded(to_text(wrapped)), bytes);
+            EXPECT_LE(wrapped.size(), cli::largest_file_size());
+        }
+    EXPECT_FALSE(cli::looks_armored(random_bytes(100, 3)));
+}
+
+struct ArmorCase {
+    std::string name;
+    std::string (*edit)(std::string text);  // of a valid armoured S128 signature
+    std::string expected;                   // part of the message
+};
+
+void PrintTo(const ArmorCase& c, std::ostream* os) { *os << c.name; }
+
+class ArmorErrors : public ::testing::TestWithParam<ArmorCase> {};
+
+TEST_P(ArmorErrors, NamesTheProblem) {
+    const FileInfo info{ObjectKind::signature, Level::S128};
+    Text text(cli::armored_size(info, object_size(info)));
+    cli::encode_armor(info, random_bytes(object_size(info), 9), text);
+    const std::string edited = GetParam().edit(std::string(text.begin(), text.end()));
+    const auto parsed = cli::parse_armor(to_text(edited));
+    ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
+    const std::string& message = std::get<std::string>(parsed);
+    EXPECT_NE(message.find(GetParam().expected), std::string::npos) << message;
+    EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+}
+
+std::string replace_first(std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+}
+
+// The body's last line, the one the padding is on.
+std::size_t last_body_line(const std::string& text) { return text.rfind('\n', text.rfind("-----END") - 2) + 1; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ArmorErrors,
+    ::testing::Values(
+        ArmorCase{"OtherBlock", [](std::string text) { return replace_first(text, "RINGTRAP SIGNATURE S128-----\n", "CERTIFICATE-----\n"); },
+                  "line 1: the begin line '-----BEGIN CERTIFICATE-----' is not that of a ringtrap"},
+        ArmorCase{"UnknownObject", [](std::string text) { return replace_first(text, "SIGNATURE", "PRIVATE KEY"); },
+                  "names 'PRIVATE KEY', which is not"},
+        ArmorCase{"UnknownLevel", [](std::string text) { return replace_first(text, "S128", "S192"); },
+                  "names level 'S192', which is not"},
+        ArmorCase{"OtherLevelsLength", [](std::string text) { return replace_first(replace_first(text, "S128", "S256"), "S128", "S256"); },
+                  "armoured SIGNATURE S256 holds 30880 bytes; a signature of level S256 has"},
+        ArmorCase{"EndOfAnotherObject", [](std::string text) { return replace_first(text, "END RINGTRAP SIGNATURE", "END RINGTRAP PUBLIC KEY"); },
+                  "the end line '-----END RINGTRAP PUBLIC KEY S128-----' does not match"},
+        ArmorCase{"NoEndLine", [](std::string text) { return text.substr(0, text.find("-----END")); }, "no end line"},
+        ArmorCase{"TextAfterTheEnd", [](std::string text) { return text + "\nsigned by me\n"; }, "text after the end line"},
+        ArmorCase{"NotBase64", [](std::string text) { return text.replace(100, 1, "\xc3\xa9"); }, "line 2: the byte '\\xc3' is not base64"},
+        ArmorCase{"DataAfterPadding", [](std::string text) { return replace_first(text, "==\n", "==AA\n"); },
+                  "base64 continues after '=' padding"},
+        ArmorCase{"CutShort", [](std::string text) { return text.erase(200, 1); }, "cut short or badly padded"},
+        ArmorCase{"PaddingBitsSet",
+                  [](std::string text) {
+                      // The character before "==" carries 2 data bits and 4 zero bits (A, Q, g
+                      // or w); the next character sets the lowest of those.
+                      ++text[text.find("==\n") - 1];
+                      return text;
+                  },
+                  "not in canonical form"},
+        ArmorCase{"LineMissing", [](std::string text) { return text.erase(last_body_line(text) - 65, 65); },
+                  "holds 30832 bytes; a signature of level S128 has 30880"}),
+    [](const auto& param_info) { return param_info.param.name; });
 
 class CliRoundTrip : public testing::PerLevel {
 protected:
@@ -661,6 +806,56 @@ TEST_F(Cli, SecretKeyModeAndDeterministicDraws) {
     EXPECT_NE(err.find("deterministic"), std::string::npos) << err;
     EXPECT_FALSE(fs::exists(ws.path("d.pk")) || fs::exists(ws.path("d.sk")));
     EXPECT_EQ(cli::run_tool(args), 0);
+}
+
+// Armoured keys and signatures through the tool: written with --armor (the
+// secret key still 0600), read by every command, mixed freely with binary
+// files; a file of the wrong kind, broken text, or a label its content
+// contradicts is an error (exit 2), an altered but well-formed body an invalid
+// signature (exit 1).
+TEST_F(Cli, ArmouredFilesAreWrittenAndReadByEveryCommand) {
+    const std::string pk = ws.path("c.pk"), sk = ws.path("c.sk"), sig = ws.path("c.sig"), msg = ws.path("msg");
+    ASSERT_EQ(ws.run({"keygen", "--armor", "--public-key", pk, "--secret-key", sk}).status, 0);
+    EXPECT_EQ(read_text(sk).rfind("-----BEGIN RINGTRAP SECRET KEY S128-----\n", 0), 0u);
+    EXPECT_EQ(file_mode(sk), 0600 & ~current_umask());
+    RunResult r = ws.run({"sign", "--armor", "--secret-key", sk, "--public-key", pk, "--in", msg});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("-----BEGIN RINGTRAP SIGNATURE S128-----\n", 0), 0u);
+    write_bytes(sig, to_text(r.out));
+    EXPECT_EQ(ws.run({"verify", "--public-key", pk, "--signature", sig, "--in", msg}).status, 0);
+    EXPECT_EQ(ws.run({"info", pk}).out, "public key, level S128 (armoured)\n");
+    EXPECT_EQ(ws.run({"info", sig}).out, "signature, level S128 (armoured)\n");
+    // Binary keys, armoured signature; and an armoured signature through standard input.
+    ASSERT_EQ(ws.run({"sign", "--armor", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("a.pk"), "--in", msg,
+                      "--out", ws.path("a.sig")}).status, 0);
+    Io from_file;
+    from_file.stdin_path = ws.path("a.sig");
+    EXPECT_EQ(ws.run({"verify", "--public-key", ws.path("a.pk"), "--signature", "-", "--in", msg}, from_file).status, 0);
+
+    expect_error(ws.run({"verify", "--public-key", sk, "--signature", sig, "--in", msg}),
+                 {sk, "holds an armoured secret key, level S128, not a public key"});
+    std::string text = read_text(sig);
+    text[text.find('\n') + 10] = '#';
+    write_bytes(ws.path("bad.sig"), to_text(text));
+    expect_error(ws.run({"verify", "--public-key", pk, "--signature", ws.path("bad.sig"), "--in", msg}),
+                 {ws.path("bad.sig"), "line 2: the byte '#' is not base64"});
+    text[text.find('\n') + 10] = text[text.find('\n') + 10] == 'A' ? 'B' : 'A';
+    write_bytes(ws.path("bad.sig"), to_text(text));
+    r = ws.run({"verify", "--public-key", pk, "--signature", ws.path("bad.sig"), "--in", msg});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "invalid\n");
+
+    // Levels 128 and 256: a signature labelled as a public key is caught by its content.
+    ASSERT_EQ(ws.run({"keygen", "--level", "128", "--public-key", ws.path("b.pk"), "--secret-key", ws.path("b.sk")}).status, 0);
+    ASSERT_EQ(ws.run({"sign", "--secret-key", ws.path("b.sk"), "--public-key", ws.path("b.pk"), "--in", msg, "--out",
+                      ws.path("b.sig")}).status, 0);
+    const ByteVec b_sig = read_bytes(ws.path("b.sig"));
+    const cli::FileInfo wrong{ObjectKind::public_key, Level::L128};
+    Text fake(cli::armored_size(wrong, b_sig.size()));
+    cli::encode_armor(wrong, b_sig, fake);
+    write_bytes(ws.path("fake.pk"), fake);
+    expect_error(ws.run({"verify", "--public-key", ws.path("fake.pk"), "--signature", ws.path("b.sig"), "--in", msg}),
+                 {ws.path("fake.pk"), "is labelled public key, level 128 but holds a signature, level 128"});
 }
 
 }  // namespace

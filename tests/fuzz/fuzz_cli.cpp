@@ -1,15 +1,21 @@
-// The command-line tool's pure half: argument parsing and file classification
-// (library code that sees every argument and the first bytes of every file a
-// user hands the tool).
+// The command-line tool's pure half: argument parsing, file classification and
+// the armoured text form (code that sees every argument and every byte of every
+// file a user hands the tool).
 //
-// Input: byte 0 selects the call (modulo 3).
+// Input: byte 0 selects the call (modulo 5).
 //   0: the rest split at zero bytes into arguments for parse_arguments;
 //   1: the rest as a whole file for classify_file;
-//   2: byte 1 picks one of the object sizes (0-3) and an offset of -1, 0 or +1
-//      byte (bits 2-3), and the rest is laid at the start of a zero-filled file
-//      of that size for classify_file, so that public keys and signatures of
-//      full size are reached without full-size inputs.
-#include <array>
+//   2: byte 1 picks one of the object sizes (bits 0-3, modulo their number)
+//      and an offset of -1, 0 or +1 byte (bits 4-5), and the rest is laid at
+//      the start of a zero-filled file of that size for classify_file, so that
+//      public keys and signatures of full size are reached without full-size
+//      inputs;
+//   3: the rest as a whole file for parse_armor;
+//   4: byte 1 picks an object (level in bits 0-1, kind in bits 2-3, modulo
+//      3); its armoured text, with the rest applied as edits (3 bytes of
+//      position, 1 byte put there), goes to parse_armor, so that full-size
+//      armour is reached and then broken in every place.
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -38,7 +44,7 @@ void check_command(const cli::Command& c) {
                   "help and version carry no paths");
             break;
         case Action::keygen:
-            check(c.level == Level::L128 || c.level == Level::L256, "keygen level");
+            check(level_from_int(static_cast<int>(c.level)).has_value(), "keygen level");
             check(!c.public_key.empty() && !c.secret_key.empty(), "keygen names both key files");
             check(c.public_key != "-" && c.secret_key != "-", "keygen never writes keys to standard output");
             check(!same_path(c.public_key, c.secret_key), "keygen writes two different files");
@@ -90,47 +96,116 @@ void parse(std::span<const std::uint8_t> bytes) {
     }
 }
 
+constexpr cli::ObjectKind kKinds[] = {cli::ObjectKind::public_key, cli::ObjectKind::secret_key, cli::ObjectKind::signature};
+
+std::size_t size_of(const cli::FileInfo& info) {
+    const Sizes s = sizes(info.level);
+    return info.kind == cli::ObjectKind::public_key ? s.public_key
+           : info.kind == cli::ObjectKind::secret_key ? s.secret_key
+                                                       : s.signature;
+}
+
 void classify(std::span<const std::uint8_t> bytes) {
     const std::optional<cli::FileInfo> info = cli::classify_file(bytes);
-    const ParamSet* match = nullptr;
-    bool secret = false;
-    for (const ParamSet* p : {&kParams128, &kParams256}) {
-        if (bytes.size() == p->secret_key_bytes()) match = p, secret = true;
-        if (bytes.size() == p->public_key_bytes()) match = p;
-    }
-    check(info.has_value() == (match != nullptr), "classified exactly the object sizes");
+    std::optional<cli::FileInfo> want;
+    for (const Level level : cli::kAllLevels)
+        for (const cli::ObjectKind kind : kKinds)
+            if (!want && bytes.size() == size_of({kind, level})) want = cli::FileInfo{kind, level};
+    check(info.has_value() == want.has_value(), "classified exactly the object sizes");
     if (!info) return;
-    check(static_cast<int>(info->level) == match->level, "level from the size");
+    check(info->level == want->level, "level from the size");
     check(bytes.size() <= cli::largest_object_size(), "no object is larger than the largest");
-    if (secret) {
-        check(info->kind == cli::ObjectKind::secret_key, "secret keys have sizes of their own");
-    } else {
+    const Sizes s = sizes(info->level);
+    if (s.public_key == s.signature && info->kind != cli::ObjectKind::secret_key) {
         // A public key's first entry is the constant 1: 01 00 00 00, then zeros.
         bool one = bytes[0] == 1;
-        for (std::size_t i = 1; i < static_cast<std::size_t>(4 * match->n); ++i) one = one && bytes[i] == 0;
+        for (std::size_t i = 1; i < static_cast<std::size_t>(4 * parameters(info->level).n); ++i) one = one && bytes[i] == 0;
         check(info->kind == (one ? cli::ObjectKind::public_key : cli::ObjectKind::signature),
               "public key exactly when the first entry is 1");
+    } else {
+        check(info->kind == want->kind, "the kind from the size");
     }
     const std::string text = cli::describe(*info);
     check(text.find(cli::kind_name(info->kind)) == 0, "the description starts with the kind");
-    check(text.find(std::to_string(match->level)) != std::string::npos, "the description names the level");
+    check(text.find(level_name(info->level)) != std::string::npos, "the description names the level");
+}
+
+// Armoured text, any bytes: an error is one line; success means the object's
+// size, and a body that is exactly the canonical encoding of what it decodes
+// to (one text per object, up to line breaks and blanks).
+void armor(std::span<const std::uint8_t> text) {
+    const auto parsed = cli::parse_armor(text);
+    if (const auto* error = std::get_if<std::string>(&parsed)) {
+        check(!error->empty() && error->find('\n') == std::string::npos, "an armour error is one line");
+        return;
+    }
+    const cli::Armored& a = std::get<cli::Armored>(parsed);
+    check(cli::looks_armored(text), "what parses looks armoured");
+    check(a.size == size_of(a.info), "decoded size is the object's size");
+    Bytes bytes(a.size);
+    cli::decode_armor(a, bytes);
+    Bytes again(cli::armored_size(a.info, bytes.size()));
+    cli::encode_armor(a.info, bytes, again);
+    const auto reparsed = cli::parse_armor(again);
+    check(std::holds_alternative<cli::Armored>(reparsed), "the tool's own text parses");
+    const auto squeezed = [](std::string_view body) {
+        std::string out;
+        for (const char c : body)
+            if (c != ' ' && c != '\t' && c != '\r' && c != '\n') out += c;
+        return out;
+    };
+    check(squeezed(a.body) == squeezed(std::get<cli::Armored>(reparsed).body), "the body is the canonical encoding");
+}
+
+void armor_edited(Input& in) {
+    const std::uint8_t pick = in.byte();
+    const cli::FileInfo info{kKinds[((pick >> 2) & 3) % 3], cli::kAllLevels[pick & 3]};
+    Bytes object(size_of(info));
+    for (std::size_t i = 0; i < object.size(); ++i) object[i] = static_cast<std::uint8_t>(i * 131 + 7);
+    Bytes text(cli::armored_size(info, object.size()));
+    cli::encode_armor(info, object, text);
+    bool edited = false;
+    while (!in.empty()) {
+        const std::size_t at = in.u24() % text.size();
+        const std::uint8_t value = in.byte();
+        edited = edited || text[at] != value;
+        text[at] = value;
+    }
+    if (!edited) {
+        const auto parsed = cli::parse_armor(text);
+        check(std::holds_alternative<cli::Armored>(parsed), "unedited armour parses");
+        Bytes back(object.size());
+        cli::decode_armor(std::get<cli::Armored>(parsed), back);
+        check(back == object, "unedited armour decodes to the object");
+    }
+    armor(text);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Every object size of every level, each once.
+    static const std::vector<std::size_t> kSizes = [] {
+        std::vector<std::size_t> out;
+        for (const Level level : cli::kAllLevels)
+            for (const cli::ObjectKind kind : kKinds) {
+                const std::size_t s = size_of({kind, level});
+                if (std::find(out.begin(), out.end(), s) == out.end()) out.push_back(s);
+            }
+        return out;
+    }();
     Input in(data, size);
-    switch (in.byte() % 3) {
+    switch (in.byte() % 5) {
         case 0: parse(in.rest()); break;
         case 1: classify(in.rest()); break;
-        default: {
-            static constexpr std::array<std::size_t, 4> kSizes = {
-                kParams128.public_key_bytes(), kParams128.secret_key_bytes(), kParams256.public_key_bytes(),
-                kParams256.secret_key_bytes()};
+        case 2: {
             const std::uint8_t pick = in.byte();
-            const std::size_t file_size = kSizes[pick & 3] + ((pick >> 2) & 3) % 3 - 1;
+            const std::size_t file_size = kSizes[(pick & 15) % kSizes.size()] + ((pick >> 4) & 3) % 3 - 1;
             classify(fitted(in.rest(), file_size));
+            break;
         }
+        case 3: armor(in.rest()); break;
+        default: armor_edited(in);
     }
     return 0;
 }

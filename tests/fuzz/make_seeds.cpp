@@ -49,7 +49,7 @@ void write(const std::string& target, const std::string& name, const Bytes& byte
     }
 }
 
-std::string level_name(Level level) { return std::to_string(static_cast<int>(level)); }
+std::string level_tag(Level level) { return std::to_string(static_cast<int>(level)); }
 
 void sig_verf_seeds() {
     for (const Level level : {Level::L128, Level::L256}) {
@@ -57,18 +57,18 @@ void sig_verf_seeds() {
         const std::uint8_t lvl = level == Level::L256 ? 1 : 0;
         Seed valid;
         valid.byte(lvl).u24(ref.sig.size()).append(ref.pair.public_key).append(ref.sig).append(ref.msg);
-        write("sig_verf", "valid-" + level_name(level), valid.bytes());
+        write("sig_verf", "valid-" + level_tag(level), valid.bytes());
         // Edited form: no edit (a valid signature, so the acceptance checks run),
         // and the sign bit of the first signature coefficient.
         Seed untouched;
         untouched.byte(lvl | 2).u24(ref.sig.size()).byte(0);
-        write("sig_verf", "edited-none-" + level_name(level), untouched.bytes());
+        write("sig_verf", "edited-none-" + level_tag(level), untouched.bytes());
         Seed sign_bit;
         sign_bit.byte(lvl | 2).u24(0).byte(1).u24(ref.pair.public_key.size() + 3).byte(0x80);
-        write("sig_verf", "edited-sign-bit-" + level_name(level), sign_bit.bytes());
+        write("sig_verf", "edited-sign-bit-" + level_tag(level), sign_bit.bytes());
         Seed other_message;
         other_message.byte(lvl | 6).u24(1).byte(0).text("fuzy");
-        write("sig_verf", "edited-message-" + level_name(level), other_message.bytes());
+        write("sig_verf", "edited-message-" + level_tag(level), other_message.bytes());
         if (level == Level::L128) {
             Bytes truncated = valid.bytes();
             truncated.resize(60000);
@@ -98,9 +98,9 @@ void api_verify_seeds() {
         const std::uint8_t lvl = level == Level::L256 ? 4 : 0;
         Seed untouched, flipped;
         untouched.byte(2 | lvl).byte(0).text("edited form");
-        write("api_verify", "edited-none-" + level_name(level), untouched.bytes());
+        write("api_verify", "edited-none-" + level_tag(level), untouched.bytes());
         flipped.byte(2 | lvl).byte(1).u24(8).byte(0x01).text("edited form");
-        write("api_verify", "edited-secret-coefficient-" + level_name(level), flipped.bytes());
+        write("api_verify", "edited-secret-coefficient-" + level_tag(level), flipped.bytes());
     }
 }
 
@@ -141,14 +141,27 @@ void cli_seeds() {
     write("cli", "file-public-key-128", pk.bytes());
     sig.byte(1).append(r128.sig);
     write("cli", "file-signature-128", sig.bytes());
-    // Sized form: object index in bits 0-1, offset 0 (value 1) in bits 2-3.
-    for (std::uint8_t index = 0; index < 4; ++index) {
+    // Sized form: object index in bits 0-3, offset 0 (value 1) in bits 4-5.
+    for (std::uint8_t index = 0; index < 10; ++index) {
         Seed one, other;
-        one.byte(2).byte(static_cast<std::uint8_t>(4 | index)).byte(1);
+        one.byte(2).byte(static_cast<std::uint8_t>(16 | index)).byte(1);
         write("cli", "sized-" + std::to_string(index) + "-starts-with-one", one.bytes());
         other.byte(2).byte(index).byte(1);
         write("cli", "sized-" + std::to_string(index) + "-one-byte-short", other.bytes());
     }
+    // Armour: a short text, and every object's full text unedited and with one edit.
+    Seed text;
+    text.byte(3).text("-----BEGIN RINGTRAP SIGNATURE S128-----\r\nAAAA\n-----END RINGTRAP SIGNATURE S128-----\n");
+    write("cli", "armor-text", text.bytes());
+    for (std::uint8_t level = 0; level < 4; ++level)
+        for (std::uint8_t kind = 0; kind < 3; ++kind) {
+            const std::string name = std::to_string(level) + "-" + std::to_string(kind);
+            Seed whole, edited;
+            whole.byte(4).byte(static_cast<std::uint8_t>(kind << 2 | level));
+            write("cli", "armor-object-" + name, whole.bytes());
+            edited.byte(4).byte(static_cast<std::uint8_t>(kind << 2 | level)).u24(100).byte('=');
+            write("cli", "armor-edited-" + name, edited.bytes());
+        }
 }
 
 }  // namespace

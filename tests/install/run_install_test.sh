@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs a built tree into a scratch prefix, checks what was installed, and
 # builds and runs consumers against it: a C++ and a C program through the CMake
-# package, the same two through pkg-config. Each consumer generates a key pair,
-# signs, verifies and reports through its exit status.
+# package (ringtrap::ringtrap), a C program on the shared library
+# (ringtrap::shared), and the three through pkg-config (which links the shared
+# library). Each consumer generates key pairs, signs, verifies and reports
+# through its exit status.
 #
 # usage: run_install_test.sh CMAKE BUILD_DIR WORK_DIR CONFIG VERSION LIBDIR
 # The tested build's compilers and flags come in CC, CXX, CFLAGS and CXXFLAGS
@@ -41,27 +43,39 @@ if ! "$cmake" --install "$build" --prefix "$prefix" --config "$config" >"$work/i
   fail "cmake --install failed"
 fi
 
-# What was installed: exactly the two public headers, the program, the library,
-# the CMake package and the pkg-config file.
+# What was installed: exactly the two public headers, the program with its
+# manual page and completion, the libraries, the CMake package and the
+# pkg-config file.
 headers=$(find "$prefix/include/ringtrap" -mindepth 1 -printf '%P\n' | sort | tr '\n' ' ')
 [ "$headers" = "ringtrap.h sig_api.h " ] || fail "installed headers are '$headers', expected ringtrap.h and sig_api.h only"
 [ -x "$prefix/bin/ringtrap" ] || fail "bin/ringtrap not installed"
 [ -f "$lib/cmake/ringtrap/ringtrapConfig.cmake" ] || fail "CMake package not installed"
 [ -f "$lib/cmake/ringtrap/ringtrapConfigVersion.cmake" ] || fail "CMake package version file not installed"
 [ -f "$lib/pkgconfig/ringtrap.pc" ] || fail "pkg-config file not installed"
-if [ -e "$lib/libringtrap.so" ]; then
-  major=${version%%.*}
-  [ -f "$lib/libringtrap.so.$version" ] || fail "libringtrap.so.$version missing"
-  [ -L "$lib/libringtrap.so.$major" ] || fail "libringtrap.so.$major link missing"
-  if command -v objdump >/dev/null; then
-    soname=$(objdump -p "$lib/libringtrap.so.$version" | awk '$1 == "SONAME" { print $2 }')
-    [ "$soname" = "libringtrap.so.$major" ] || fail "SONAME is '$soname', expected libringtrap.so.$major"
-  fi
-  # The pkg-config consumers carry no run path.
-  export LD_LIBRARY_PATH=$lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
-else
-  [ -f "$lib/libringtrap.a" ] || fail "neither libringtrap.a nor libringtrap.so installed"
+[ -f "$prefix/share/man/man1/ringtrap.1" ] || fail "manual page share/man/man1/ringtrap.1 not installed"
+grep -qF "ringtrap $version" "$prefix/share/man/man1/ringtrap.1" || fail "the manual page does not carry version $version"
+[ -f "$prefix/share/bash-completion/completions/ringtrap" ] || fail "bash completion not installed"
+# The shared library in every installation (the static one too unless the
+# build was BUILD_SHARED_LIBS).
+major=${version%%.*}
+[ -f "$lib/libringtrap.so.$version" ] || fail "libringtrap.so.$version missing"
+[ -L "$lib/libringtrap.so.$major" ] || fail "libringtrap.so.$major link missing"
+[ -L "$lib/libringtrap.so" ] || fail "libringtrap.so link missing"
+# The dynamic section of a file: SONAME or NEEDED entries.
+dynamic() { readelf -d "$2" | sed -n "s/.*($1).*\[\(.*\)\]/\1/p"; }
+have_readelf=0
+if command -v readelf >/dev/null; then
+  have_readelf=1
+  soname=$(dynamic SONAME "$lib/libringtrap.so.$version")
+  [ "$soname" = "libringtrap.so.$major" ] || fail "SONAME is '$soname', expected libringtrap.so.$major"
 fi
+# The shared-library consumers are run without a run path of their own.
+export LD_LIBRARY_PATH=$lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+# A program linked to the shared library needs it by its SONAME.
+needs_shared() {
+  [ "$have_readelf" -eq 1 ] || return 0
+  dynamic NEEDED "$1" | grep -qx "libringtrap.so.$major" || fail "$1 does not need libringtrap.so.$major: $(dynamic NEEDED "$1" | tr '\n' ' ')"
+}
 # The library holds no code of the command-line program (its entry point, the
 # demonstration, the tool and its argument parser).
 if command -v nm >/dev/null; then
@@ -88,11 +102,12 @@ if ! "$cmake" -S "$here/find_package" -B "$work/find_package" -DCMAKE_BUILD_TYPE
   cat "$work/find_package.log"
   fail "building the find_package consumers failed"
 fi
-for program in consumer_cxx consumer_c; do
+for program in consumer_cxx consumer_c consumer_shared; do
   exe=$work/find_package/$program
   [ -x "$exe" ] || exe=$work/find_package/$config/$program  # multi-configuration generators
   run "$exe"
 done
+needs_shared "$exe"
 
 if ! command -v pkg-config >/dev/null; then
   echo "install test: pkg-config not found (Debian package: pkg-config); its consumers are skipped"
@@ -115,9 +130,15 @@ warn=(-Wall -Wextra -Wpedantic -Werror)
 $CXX "${cxx_extra[@]}" -std=c++20 "${warn[@]}" -DEXPECTED_VERSION="\"$version\"" "${cflags[@]}" \
   "$here/consumer.cpp" -o "$work/pc_consumer_cxx" "${libs[@]}" || fail "compiling the C++ pkg-config consumer failed"
 # shellcheck disable=SC2086
+# shellcheck disable=SC2086
 $CC "${c_extra[@]}" -std=c99 "${warn[@]}" "${cflags[@]}" \
   "$here/consumer.c" -o "$work/pc_consumer_c" "${libs[@]}" || fail "compiling the C pkg-config consumer failed"
-run "$work/pc_consumer_cxx"
-run "$work/pc_consumer_c"
+# shellcheck disable=SC2086
+$CC "${c_extra[@]}" -std=c99 "${warn[@]}" -DEXPECTED_VERSION="\"$version\"" "${cflags[@]}" \
+  "$here/consumer_shared.c" -o "$work/pc_consumer_shared" "${libs[@]}" || fail "compiling the shared C pkg-config consumer failed"
+for program in pc_consumer_cxx pc_consumer_c pc_consumer_shared; do
+  run "$work/$program"
+  needs_shared "$work/$program"
+done
 
 echo "install test: passed"
