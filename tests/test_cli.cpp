@@ -403,10 +403,12 @@ TEST(Armor, EveryObjectRoundTripsThroughTheExactText) {
     EXPECT_FALSE(cli::looks_armored(random_bytes(100, 3)));
 }
 
+// Edits of a valid armoured S256 signature: its size leaves one '=' of padding,
+// so the padding cases have something to work on.
 struct ArmorCase {
     std::string name;
-    std::string (*edit)(std::string text);  // of a valid armoured S128 signature
-    std::string expected;                   // part of the message
+    std::string (*edit)(std::string text);
+    std::string expected;  // part of the message
 };
 
 void PrintTo(const ArmorCase& c, std::ostream* os) { *os << c.name; }
@@ -414,7 +416,8 @@ void PrintTo(const ArmorCase& c, std::ostream* os) { *os << c.name; }
 class ArmorErrors : public ::testing::TestWithParam<ArmorCase> {};
 
 TEST_P(ArmorErrors, NamesTheProblem) {
-    const FileInfo info{ObjectKind::signature, Level::S128};
+    const FileInfo info{ObjectKind::signature, Level::S256};
+    ASSERT_EQ(object_size(info) % 3, 2u) << "the padding cases need a size that leaves one '='";
     Text text(cli::armored_size(info, object_size(info)));
     cli::encode_armor(info, random_bytes(object_size(info), 9), text);
     const std::string edited = GetParam().edit(std::string(text.begin(), text.end()));
@@ -432,35 +435,39 @@ std::string replace_first(std::string text, const std::string& from, const std::
 // The body's last line, the one the padding is on.
 std::size_t last_body_line(const std::string& text) { return text.rfind('\n', text.rfind("-----END") - 2) + 1; }
 
+std::string signature_bytes(Level level) { return std::to_string(sizes(level).signature); }
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, ArmorErrors,
     ::testing::Values(
-        ArmorCase{"OtherBlock", [](std::string text) { return replace_first(text, "RINGTRAP SIGNATURE S128-----\n", "CERTIFICATE-----\n"); },
+        ArmorCase{"OtherBlock", [](std::string text) { return replace_first(text, "RINGTRAP SIGNATURE S256-----\n", "CERTIFICATE-----\n"); },
                   "line 1: the begin line '-----BEGIN CERTIFICATE-----' is not that of a ringtrap"},
         ArmorCase{"UnknownObject", [](std::string text) { return replace_first(text, "SIGNATURE", "PRIVATE KEY"); },
                   "names 'PRIVATE KEY', which is not"},
-        ArmorCase{"UnknownLevel", [](std::string text) { return replace_first(text, "S128", "S192"); },
+        ArmorCase{"UnknownLevel", [](std::string text) { return replace_first(text, "S256", "S192"); },
                   "names level 'S192', which is not"},
-        ArmorCase{"OtherLevelsLength", [](std::string text) { return replace_first(replace_first(text, "S128", "S256"), "S128", "S256"); },
-                  "armoured SIGNATURE S256 holds 30880 bytes; a signature of level S256 has"},
+        ArmorCase{"OtherLevelsLength", [](std::string text) { return replace_first(replace_first(text, "S256", "S128"), "S256", "S128"); },
+                  "armoured SIGNATURE S128 holds " + signature_bytes(Level::S256) + " bytes; a signature of level S128 has " +
+                      signature_bytes(Level::S128)},
         ArmorCase{"EndOfAnotherObject", [](std::string text) { return replace_first(text, "END RINGTRAP SIGNATURE", "END RINGTRAP PUBLIC KEY"); },
-                  "the end line '-----END RINGTRAP PUBLIC KEY S128-----' does not match"},
+                  "the end line '-----END RINGTRAP PUBLIC KEY S256-----' does not match"},
         ArmorCase{"NoEndLine", [](std::string text) { return text.substr(0, text.find("-----END")); }, "no end line"},
         ArmorCase{"TextAfterTheEnd", [](std::string text) { return text + "\nsigned by me\n"; }, "text after the end line"},
         ArmorCase{"NotBase64", [](std::string text) { return text.replace(100, 1, "\xc3\xa9"); }, "line 2: the byte '\\xc3' is not base64"},
-        ArmorCase{"DataAfterPadding", [](std::string text) { return replace_first(text, "==\n", "==AA\n"); },
+        ArmorCase{"DataAfterPadding", [](std::string text) { return replace_first(text, "=\n", "=AA\n"); },
                   "base64 continues after '=' padding"},
         ArmorCase{"CutShort", [](std::string text) { return text.erase(200, 1); }, "cut short or badly padded"},
         ArmorCase{"PaddingBitsSet",
                   [](std::string text) {
-                      // The character before "==" carries 2 data bits and 4 zero bits (A, Q, g
-                      // or w); the next character sets the lowest of those.
-                      ++text[text.find("==\n") - 1];
+                      // With one '=', the character before it carries 4 data bits and 2 zero
+                      // bits (a multiple of 4: A, E, ..., 8); the next character sets the lowest.
+                      ++text[text.find("=\n") - 1];
                       return text;
                   },
                   "not in canonical form"},
         ArmorCase{"LineMissing", [](std::string text) { return text.erase(last_body_line(text) - 65, 65); },
-                  "holds 30832 bytes; a signature of level S128 has 30880"}),
+                  "holds " + std::to_string(sizes(Level::S256).signature - 48) + " bytes; a signature of level S256 has " +
+                      signature_bytes(Level::S256)}),
     [](const auto& param_info) { return param_info.param.name; });
 
 class CliRoundTrip : public testing::PerLevel {
