@@ -6,7 +6,8 @@
 // every branch, address or system call that depends on them is reported. The
 // annotations below do the marking; they compile to nothing without the
 // valgrind headers and cost a few instructions outside valgrind, so they stay
-// in every build.
+// in every build. Defining RINGTRAP_NO_CT_ANNOTATIONS removes them, which is
+// only useful to measure what they cost.
 //
 // `declassify` is the one way to let a value decide a branch: use it only where
 // the value is public or independent of the secrets by construction, with a
@@ -17,7 +18,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#if defined(__has_include)
+#if defined(__has_include) && !defined(RINGTRAP_NO_CT_ANNOTATIONS)
 #if __has_include(<valgrind/memcheck.h>)
 #include <valgrind/memcheck.h>
 #define RINGTRAP_CT_MEMCHECK 1
