@@ -1,6 +1,6 @@
 // The key-independent scheme end to end: key generation, signing and
-// verification at S128 (and the toy sets), hostile signatures, key checks,
-// the message hash and its incremental SHA-256.
+// verification at S128 (and the toy sets), hostile signatures, key checks and
+// the message hash.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,7 +15,6 @@
 #include "ki_memory.h"
 #include "ki_params.h"
 #include "ki_scheme.h"
-#include "sha256.h"
 #include "ki_test_support.h"
 #include "word_stream.h"
 
@@ -300,24 +299,6 @@ TEST(KiScheme, PreparationWritesEveryRecycledArray) {
     const Signature got = SigningKey(kp.pk, kp.sk).sign(kMsg.data(), kMsg.size(), ws2);
     EXPECT_EQ(got.x, want.x);
     EXPECT_TRUE(verify(kp.pk, got, kMsg.data(), kMsg.size()));
-}
-
-TEST(KiHash, IncrementalSha256MatchesOneShot) {
-    std::mt19937_64 rng(12);
-    std::vector<std::uint8_t> data(300);
-    for (auto& b : data) b = static_cast<std::uint8_t>(rng());
-    for (std::size_t len : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 119u, 128u, 300u}) {
-        std::uint8_t want[32], got[32];
-        sha256(data.data(), len, want);
-        Sha256Stream h;
-        for (std::size_t off = 0; off < len;) {
-            const std::size_t take = std::min<std::size_t>(len - off, rng() % 70);
-            h.update(data.data() + off, take);
-            off += take;
-        }
-        h.finish(got);
-        EXPECT_EQ(std::vector<std::uint8_t>(got, got + 32), std::vector<std::uint8_t>(want, want + 32)) << len;
-    }
 }
 
 TEST(KiHash, UniformResiduesDependingOnSaltMessageAndSet) {
