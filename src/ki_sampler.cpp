@@ -3,9 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
-#include <utility>
-
-#include "secret.h"
 
 namespace ringtrap::ki {
 
@@ -112,11 +109,12 @@ GadgetSampler::GadgetSampler(std::int64_t q, std::int64_t base, std::int64_t k, 
 }
 
 void GadgetSampler::sample(WordStream& ws, const std::int64_t* v, std::size_t count, std::int64_t* z,
-                           std::size_t stride, std::vector<double>& scratch,
-                           std::vector<std::int64_t>& iscratch) const {
+                           std::size_t stride, SecretBuffer<double>& scratch,
+                           SecretBuffer<std::int64_t>& iscratch) const {
     const std::size_t k = sz(k_), km1 = k - 1;
-    if (scratch.size() < count * k + count) scratch.resize(count * k + count);
-    if (iscratch.size() < count * k) iscratch.resize(count * k);
+    // Every entry is written before it is read: old contents need not move.
+    if (scratch.size() < count * k + count) scratch = SecretBuffer<double>(count * k + count);
+    if (iscratch.size() < count * k) iscratch = SecretBuffer<std::int64_t>(count * k);
     double* normals = scratch.data();        // count * k; becomes c, then the centres
     double* last_centre = normals + count * k;  // count
     std::int64_t* a = iscratch.data();       // count * k: a_0 .. a_(k-2), then a_(k-1)
@@ -178,39 +176,11 @@ void GadgetSampler::sample(WordStream& ws, const std::int64_t* v, std::size_t co
 // z (A - B)/(A + B), and f0 - y f1 f1* / f0 = 2AB / (A + B).
 // ---------------------------------------------------------------------------
 
-FieldTree::FieldTree(FieldTree&& o) noexcept
-    : n_(o.n_), ratio_(std::move(o.ratio_)), leaves_(std::move(o.leaves_)) {
-    o.wipe();
-}
-
-FieldTree& FieldTree::operator=(FieldTree&& o) noexcept {
-    if (this != &o) {
-        wipe();
-        n_ = o.n_;
-        ratio_ = std::move(o.ratio_);
-        leaves_ = std::move(o.leaves_);
-        o.wipe();
-    }
-    return *this;
-}
-
-FieldTree::~FieldTree() { wipe(); }
-
-void FieldTree::wipe() noexcept {
-    secure_zero(ratio_.data(), ratio_.size() * sizeof(double));
-    secure_zero(leaves_.data(), leaves_.size() * sizeof(gauss::WideWidth));
-    ratio_.clear();
-    leaves_.clear();
-    n_ = 0;
-}
-
 void FieldTree::build(const FftPlan& plan, const double* f_values, double* scratch) {
     const std::size_t n = plan.n();
-    if (n_ != n) {
-        wipe();
-        n_ = n;
-        ratio_.resize(field_tree_ratios(n));  // every entry is written below
-        leaves_.resize(n / 2);
+    if (this->n() != n) {
+        ratio_ = SecretBuffer<double>(field_tree_ratios(n));  // every entry is written below
+        leaves_ = SecretBuffer<gauss::WideWidth>(n / 2);
     }
     double* f = scratch;  // n / 2 values, consumed by the recursion
     std::memcpy(f, f_values, n / 2 * sizeof(double));
@@ -242,7 +212,7 @@ void FieldTree::build_rec(const FftPlan& plan, std::size_t m, double* f, std::si
 
 void FieldTree::sample(WordStream& ws, const FftPlan& plan, const double* c_fft, std::int64_t* out, double* z_fft,
                        double* scratch) const {
-    const std::size_t n = n_;
+    const std::size_t n = this->n();
     double* c = scratch;
     std::memcpy(c, c_fft, n * sizeof(double));
     sample_rec(ws, plan, n, c, z_fft, out, 0, 1, 0, 0, scratch + n);

@@ -4,8 +4,7 @@
 // element of K_n, by recursive even/odd splitting in the FFT domain).
 //
 // Both are constant-time in their secret inputs (syndrome digits, centres,
-// covariance); everything secret they keep or leave behind is wiped by its
-// owner (wipe()).
+// covariance); what they keep or leave in scratch lives in SecretBuffers.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +18,7 @@
 
 #include "gauss_ct.h"
 #include "ki_fft.h"
-#include "ki_memory.h"
+#include "secret.h"
 #include "word_stream.h"
 
 namespace ringtrap::ki {
@@ -42,7 +41,7 @@ public:
     // count * (k - 1) narrow samples (coefficient-major, digit-minor).
     // scratch grows as needed and holds secrets afterwards (caller wipes).
     void sample(WordStream& ws, const std::int64_t* v, std::size_t count, std::int64_t* z, std::size_t stride,
-                std::vector<double>& scratch, std::vector<std::int64_t>& iscratch) const;
+                SecretBuffer<double>& scratch, SecretBuffer<std::int64_t>& iscratch) const;
 
     std::int64_t base() const noexcept { return base_; }
     std::int64_t k() const noexcept { return k_; }
@@ -61,17 +60,10 @@ private:
 
 // Field sampler tree of one self-adjoint positive-definite f in K_n (n >= 2):
 // per internal node the ratios (f(z) - f(-z)) / (f(z) + f(-z)) (the L factor is
-// zeta times the ratio), per leaf the prepared width. Secret; wipe() before
-// release (the destructor does).
+// zeta times the ratio), per leaf the prepared width. Secret: held in
+// SecretBuffers. Empty until built, and after it was moved from.
 class FieldTree {
 public:
-    FieldTree() = default;
-    FieldTree(const FieldTree&) = delete;
-    FieldTree& operator=(const FieldTree&) = delete;
-    FieldTree(FieldTree&&) noexcept;
-    FieldTree& operator=(FieldTree&&) noexcept;
-    ~FieldTree();
-
     // f given by its n/2 (real) values at the FFT points of K_n. Every leaf
     // variance must lie in [64^2, 2^40] (not checked: the caller's parameters
     // guarantee it; the sampler clamps widths out of its range).
@@ -86,17 +78,15 @@ public:
     void sample(WordStream& ws, const FftPlan& plan, const double* c_fft, std::int64_t* out, double* z_fft,
                 double* scratch) const;
 
-    void wipe() noexcept;
-    std::size_t n() const noexcept { return n_; }
+    std::size_t n() const noexcept { return 2 * leaves_.size(); }
 
 private:
     void build_rec(const FftPlan& plan, std::size_t m, double* f, std::size_t pos, std::size_t lpos, double* scratch);
     void sample_rec(WordStream& ws, const FftPlan& plan, std::size_t m, double* c, double* z, std::int64_t* out,
                     std::size_t offset, std::size_t stride, std::size_t pos, std::size_t lpos, double* scratch) const;
 
-    std::size_t n_ = 0;
-    KeyVector<double> ratio_;             // preorder: node, odd subtree, even subtree
-    KeyVector<gauss::WideWidth> leaves_;  // one width per leaf (K_2), odd subtree's leaves first
+    SecretBuffer<double> ratio_;             // preorder: node, odd subtree, even subtree
+    SecretBuffer<gauss::WideWidth> leaves_;  // one width per leaf (K_2), odd subtree's leaves first
 };
 
 // Ratio count of the subtree of a node of K_m.

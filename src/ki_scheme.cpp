@@ -1,5 +1,6 @@
 #include "ki_scheme.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -20,11 +21,6 @@ namespace ringtrap::ki {
 namespace {
 
 std::size_t sz(std::int64_t v) { return static_cast<std::size_t>(v); }
-
-template <typename T, typename A>
-void wipe(std::vector<T, A>& v) noexcept {
-    secure_zero(v.data(), v.size() * sizeof(T));
-}
 
 // g_i = b^i.
 inline std::int64_t gadget_entry(const KiParamSet& p, std::size_t i) noexcept {
@@ -135,11 +131,9 @@ void trapdoor_fft(const KiParamSet& p, const std::int64_t* t, double* t_fft) noe
 
 double s1_squared_from_fft(const KiParamSet& p, const double* t_fft) {
     const std::size_t h = sz(p.n) / 2;
-    std::vector<double> g(4 * h);
+    SecretBuffer<double> g(4 * h);
     gram(p, t_fft, g.data());
-    const double r = max_gram_eigenvalue(h, g.data(), g.data() + h, g.data() + 2 * h, g.data() + 3 * h);
-    wipe(g);
-    return r;
+    return max_gram_eigenvalue(h, g.data(), g.data() + h, g.data() + 2 * h, g.data() + 3 * h);
 }
 
 // Sigma' = s^2 I - zeta T T* per point, zeta = rho^2 s^2 / w^2 (the
@@ -183,8 +177,6 @@ const GadgetSampler& gadget_sampler(const KiParamSet& p) {
     return cached<GadgetSampler>(p, [&] { return std::make_unique<GadgetSampler>(p.q, p.base, p.k, p.r, p.rho); });
 }
 
-SecretKey::~SecretKey() { wipe(t); }
-
 PublicKey make_public_key(const KiParamSet& p, std::vector<std::int64_t> coeffs) {
     const std::size_t n = sz(p.n);
     if (coeffs.size() != sz(p.m())) throw std::invalid_argument("public key: wrong number of coefficients");
@@ -201,11 +193,9 @@ PublicKey make_public_key(const KiParamSet& p, std::vector<std::int64_t> coeffs)
 }
 
 double trapdoor_s1_squared(const KiParamSet& p, const std::int64_t* t) {
-    KeyVector<double> t_fft(2 * sz(p.k) * sz(p.n));
+    SecretBuffer<double> t_fft(2 * sz(p.k) * sz(p.n));
     trapdoor_fft(p, t, t_fft.data());
-    const double r = s1_squared_from_fft(p, t_fft.data());
-    wipe(t_fft);
-    return r;
+    return s1_squared_from_fft(p, t_fft.data());
 }
 
 bool check_secret_key(const KiParamSet& p, const std::int64_t* t) {
@@ -220,7 +210,7 @@ KeyPair keygen(const KiParamSet& p, WordStream& ws) {
     const NttTables& nt = ntt_tables(p);
     KeyPair kp;
     kp.sk.params = &p;
-    kp.sk.t.assign(2 * k * n, 0);
+    kp.sk.t = SecretBuffer<std::int64_t>(2 * k * n);
     std::int64_t* t = kp.sk.t.data();
     for (;;) {
         gauss::sample_centred_batch(ws, p.K_T, t, 2 * k * n);
@@ -244,7 +234,8 @@ KeyPair keygen(const KiParamSet& p, WordStream& ws) {
 
     // A_(i+2) = b^i - (a T1_i + T0_i), with a in Montgomery form (a R) so that
     // one Montgomery product gives a T1_i.
-    std::vector<std::int32_t> a_ntt(n), a_mont(n), r2(n, nt.r2), row(n);
+    std::vector<std::int32_t> a_ntt(n), r2(n, nt.r2);
+    SecretBuffer<std::int32_t> a_mont(n), row(n);
     to_ntt(nt, a, a_ntt.data());
     ntt_pointwise(nt, a_mont.data(), a_ntt.data(), r2.data());
     const double inv_q = 1.0 / static_cast<double>(p.q);
@@ -258,8 +249,6 @@ KeyPair keygen(const KiParamSet& p, WordStream& ws) {
             dst[j] = centre_ct(reduce_ct(v, p.q, inv_q), nt.q);
         }
     }
-    wipe(row);
-    wipe(a_mont);
     // The public row is public.
     ct::declassify(coeffs.data(), coeffs.size() * sizeof(std::int64_t));
     kp.pk = make_public_key(p, std::move(coeffs));
@@ -280,8 +269,8 @@ bool key_pair_matches(const PublicKey& pk, const SecretKey& sk) {
     const std::size_t n = sz(p.n), k = sz(p.k);
     if (sk.t.size() != 2 * k * n || pk.a_ntt.size() != sz(p.m())) return false;
     const NttTables& nt = ntt_tables(p);
-    std::vector<std::int32_t> acc(n), row(n);
-    std::vector<std::int64_t> out(n);
+    SecretBuffer<std::int32_t> acc(n), row(n);
+    SecretBuffer<std::int64_t> out(n);
     std::uint64_t bad = 0;
     for (std::size_t i = 0; i < k; ++i) {
         // A_0 T0_i + A_1 T1_i + A_(i+2) must be the constant b^i.
@@ -297,9 +286,6 @@ bool key_pair_matches(const PublicKey& pk, const SecretKey& sk) {
             bad |= static_cast<std::uint64_t>(reduce_ct(v, p.q, inv_q) != 0);
         }
     }
-    wipe(acc);
-    wipe(row);
-    wipe(out);
     // Whether the keys match is the answer asked for.
     return ct::declassified(bad) == 0;
 }
@@ -317,23 +303,21 @@ SigningKey::SigningKey(const PublicKey& pk, const SecretKey& sk) {
     ntt_ = &ntt_tables(p);
     fft_ = &fft_plan(p.log_n);
     gadget_ = &gadget_sampler(p);
-    a_ntt_.assign(pk.a_ntt.begin(), pk.a_ntt.end());
+    a_ntt_ = SecretBuffer<std::int32_t>(pk.a_ntt.size());
+    std::copy(pk.a_ntt.begin(), pk.a_ntt.end(), a_ntt_.begin());
 
-    t_fft_.resize(2 * k * n);
+    t_fft_ = SecretBuffer<double>(2 * k * n);
     trapdoor_fft(p, sk.t.data(), t_fft_.data());
     const std::uint64_t in_bound = coeffs_in_bound(sk.t.data(), 2 * k * n, trapdoor_coeff_bound(p));
-    KeyVector<double> g(4 * h);
+    SecretBuffer<double> g(4 * h);
     gram(p, t_fft_.data(), g.data());
     const double lam = max_gram_eigenvalue(h, g.data(), g.data() + h, g.data() + 2 * h, g.data() + 3 * h);
     // A key that fails the check is refused and never used.
-    if (ct::declassified(in_bound & le_nonneg(lam, p.s1_max * p.s1_max)) == 0) {
-        wipe(g);
-        release();
+    if (ct::declassified(in_bound & le_nonneg(lam, p.s1_max * p.s1_max)) == 0)
         throw std::invalid_argument("SigningKey: trapdoor out of range");
-    }
 
     // Checked above: every |t| <= 10 K_T - 1 < q / 2 is already a valid NTT input.
-    t_ntt_.resize(2 * k * n);
+    t_ntt_ = SecretBuffer<std::int32_t>(2 * k * n);
     for (std::size_t e = 0; e < 2 * k; ++e) {
         std::int32_t* dst = t_ntt_.data() + e * n;
         for (std::size_t j = 0; j < n; ++j) dst[j] = static_cast<std::int32_t>(sk.t[e * n + j]);
@@ -342,9 +326,9 @@ SigningKey::SigningKey(const PublicKey& pk, const SecretKey& sk) {
 
     const double s2 = p.s * p.s, rho2 = p.rho * p.rho, w2 = s2 - rho2;
     centre_scale_ = -rho2 / w2;
-    KeyVector<double> av(h), dv(h), bv(n), schur(h), scratch(FieldTree::scratch_size(n));
+    SecretBuffer<double> av(h), dv(h), bv(n), schur(h), scratch(FieldTree::scratch_size(n));
     short_covariance_values(p, g.data(), av.data(), dv.data(), bv.data(), bv.data() + h);
-    l_top_.resize(n);
+    l_top_ = SecretBuffer<double>(n);
     for (std::size_t j = 0; j < h; ++j) {
         const double br = bv[j], bi = bv[h + j], d = dv[j];
         l_top_[j] = br / d;
@@ -352,53 +336,12 @@ SigningKey::SigningKey(const PublicKey& pk, const SecretKey& sk) {
         schur[j] = av[j] - (br * br + bi * bi) / d;
     }
     flush_tiny(l_top_.data(), n);
-    wipe(av);
-    wipe(bv);
     tree_d_.build(*fft_, dv.data(), scratch.data());
     tree_schur_.build(*fft_, schur.data(), scratch.data());
-    wipe(g);
-    wipe(dv);
-    wipe(schur);
-    wipe(scratch);
 }
 
-SigningKey::SigningKey(SigningKey&& o) noexcept
-    : p_(o.p_), ntt_(o.ntt_), fft_(o.fft_), gadget_(o.gadget_), a_ntt_(std::move(o.a_ntt_)),
-      t_ntt_(std::move(o.t_ntt_)), t_fft_(std::move(o.t_fft_)), l_top_(std::move(o.l_top_)),
-      tree_d_(std::move(o.tree_d_)), tree_schur_(std::move(o.tree_schur_)), centre_scale_(o.centre_scale_) {
-    o.release();
-}
-
-SigningKey& SigningKey::operator=(SigningKey&& o) noexcept {
-    if (this != &o) {
-        release();
-        p_ = o.p_, ntt_ = o.ntt_, fft_ = o.fft_, gadget_ = o.gadget_;
-        a_ntt_ = std::move(o.a_ntt_);
-        t_ntt_ = std::move(o.t_ntt_);
-        t_fft_ = std::move(o.t_fft_);
-        l_top_ = std::move(o.l_top_);
-        tree_d_ = std::move(o.tree_d_);
-        tree_schur_ = std::move(o.tree_schur_);
-        centre_scale_ = o.centre_scale_;
-        o.release();
-    }
-    return *this;
-}
-
-SigningKey::~SigningKey() { release(); }
-
-void SigningKey::release() noexcept {
-    wipe(t_ntt_);
-    wipe(t_fft_);
-    wipe(l_top_);
-    t_ntt_.clear();
-    t_fft_.clear();
-    l_top_.clear();
-    a_ntt_.clear();
-    tree_d_.wipe();
-    tree_schur_.wipe();
-    centre_scale_ = 0.0;
-    p_ = nullptr;
+void SigningKey::require_key() const {
+    if (t_ntt_.empty()) throw std::logic_error("SigningKey: moved-from key");
 }
 
 namespace {
@@ -406,17 +349,16 @@ namespace {
 // Per-thread working arrays of signing, sized for the last set used and wiped
 // after every preimage (they hold the perturbation, the syndrome and z).
 struct Workspace {
-    std::vector<std::int64_t> p, v, z, tz;
-    std::vector<std::int32_t> acc0, acc1, row;
-    std::vector<double> c0, c1, buf, q1_fft, field_scratch, gadget_scratch;
-    std::vector<std::int64_t> gadget_iscratch;
+    SecretBuffer<std::int64_t> p, v, z, tz;
+    SecretBuffer<std::int32_t> acc0, acc1, row;
+    SecretBuffer<double> c0, c1, buf, q1_fft, field_scratch, gadget_scratch;
+    SecretBuffer<std::int64_t> gadget_iscratch;
 
     void wipe_all() noexcept {
-        wipe(p), wipe(v), wipe(z), wipe(tz), wipe(acc0), wipe(acc1), wipe(row);
-        wipe(c0), wipe(c1), wipe(buf), wipe(q1_fft), wipe(field_scratch), wipe(gadget_scratch);
-        wipe(gadget_iscratch);
+        p.wipe(), v.wipe(), z.wipe(), tz.wipe(), acc0.wipe(), acc1.wipe(), row.wipe();
+        c0.wipe(), c1.wipe(), buf.wipe(), q1_fft.wipe(), field_scratch.wipe(), gadget_scratch.wipe();
+        gadget_iscratch.wipe();
     }
-    ~Workspace() { wipe_all(); }
 };
 
 Workspace& workspace() {
@@ -425,18 +367,15 @@ Workspace& workspace() {
 }
 
 template <typename T>
-T* sized(std::vector<T>& v, std::size_t count) {
-    if (v.size() != count) {
-        wipe(v);
-        std::vector<T>(count).swap(v);
-    }
-    return v.data();
+T* sized(SecretBuffer<T>& b, std::size_t count) {
+    if (b.size() != count) b = SecretBuffer<T>(count);
+    return b.data();
 }
 
 }  // namespace
 
 void SigningKey::sample_perturbation(std::int64_t* pert, WordStream& ws) const {
-    if (p_ == nullptr) throw std::logic_error("SigningKey: moved-from key");
+    require_key();
     struct Wiper {
         ~Wiper() { workspace().wipe_all(); }
     } wiper;
@@ -490,19 +429,18 @@ void SigningKey::centre_fft(const std::int64_t* p2, double* c0, double* c1, doub
 }
 
 void SigningKey::perturbation_centre(const std::int64_t* p2, double* c) const {
-    if (p_ == nullptr) throw std::logic_error("SigningKey: moved-from key");
-    std::vector<double> buf(sz(p_->n));
+    require_key();
+    SecretBuffer<double> buf(sz(p_->n));
     centre_fft(p2, c, c + p_->n, buf.data());
     fft_->inverse(c);
     fft_->inverse(c + p_->n);
-    wipe(buf);
 }
 
 void SigningKey::short_covariance(double* a, double* b, double* d) const {
-    if (p_ == nullptr) throw std::logic_error("SigningKey: moved-from key");
+    require_key();
     const KiParamSet& p = *p_;
     const std::size_t n = sz(p.n), h = n / 2;
-    std::vector<double> g(4 * h);
+    SecretBuffer<double> g(4 * h);
     gram(p, t_fft_.data(), g.data());
     short_covariance_values(p, g.data(), a, d, b, b + h);
     std::memset(a + h, 0, h * sizeof(double));  // self-adjoint: real values
@@ -510,11 +448,10 @@ void SigningKey::short_covariance(double* a, double* b, double* d) const {
     fft_->inverse(a);
     fft_->inverse(b);
     fft_->inverse(d);
-    wipe(g);
 }
 
 void SigningKey::sample_preimage(const std::int64_t* u, std::int64_t* x, WordStream& ws) const {
-    if (p_ == nullptr) throw std::logic_error("SigningKey: moved-from key");
+    require_key();
     const KiParamSet& p = *p_;
     const std::size_t n = sz(p.n), k = sz(p.k);
     const NttTables& nt = *ntt_;
@@ -566,7 +503,7 @@ void SigningKey::sample_preimage(const std::int64_t* u, std::int64_t* x, WordStr
 }
 
 Signature SigningKey::sign(const std::uint8_t* msg, std::size_t len, WordStream& ws) const {
-    if (p_ == nullptr) throw std::logic_error("SigningKey: moved-from key");
+    require_key();
     const KiParamSet& p = *p_;
     const std::size_t m = sz(p.m());
     Signature sig;

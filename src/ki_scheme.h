@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "ki_fft.h"
-#include "ki_memory.h"
 #include "ki_params.h"
 #include "ki_sampler.h"
 #include "ntt.h"
+#include "secret.h"
 #include "word_stream.h"
 
 namespace ringtrap::ki {
@@ -46,14 +46,7 @@ PublicKey make_public_key(const KiParamSet& p, std::vector<std::int64_t> coeffs)
 
 struct SecretKey {
     const KiParamSet* params = nullptr;
-    std::vector<std::int64_t> t;  // 2 k n: T0_0 .. T0_(k-1), then T1_0 .. T1_(k-1)
-
-    SecretKey() = default;
-    SecretKey(const SecretKey&) = delete;
-    SecretKey& operator=(const SecretKey&) = delete;
-    SecretKey(SecretKey&&) noexcept = default;
-    SecretKey& operator=(SecretKey&&) noexcept = default;
-    ~SecretKey();
+    SecretBuffer<std::int64_t> t;  // 2 k n: T0_0 .. T0_(k-1), then T1_0 .. T1_(k-1)
 };
 
 struct KeyPair {
@@ -98,12 +91,8 @@ public:
     // Throws std::invalid_argument when the keys belong to different sets or
     // check_secret_key fails. Does not check that sk belongs to pk (see
     // key_pair_matches); with a foreign pk the signatures do not verify.
+    // Moves leave an empty key behind, whose use throws std::logic_error.
     SigningKey(const PublicKey& pk, const SecretKey& sk);
-    SigningKey(SigningKey&&) noexcept;
-    SigningKey& operator=(SigningKey&&) noexcept;
-    SigningKey(const SigningKey&) = delete;
-    SigningKey& operator=(const SigningKey&) = delete;
-    ~SigningKey();
 
     const KiParamSet& params() const noexcept { return *p_; }
 
@@ -135,7 +124,7 @@ public:
     Signature sign(const std::uint8_t* msg, std::size_t len) const;  // stream from the draw source
 
 private:
-    void release() noexcept;
+    void require_key() const;                             // throws for a moved-from key
     void perturb(std::int64_t* p, WordStream& ws) const;  // sample_perturbation without the wipe
     // -(rho^2 / w^2) T p2 in the FFT domain (entry 0 to c0, entry 1 to c1).
     void centre_fft(const std::int64_t* p2, double* c0, double* c1, double* buf) const;
@@ -144,11 +133,12 @@ private:
     const NttTables* ntt_ = nullptr;
     const FftPlan* fft_ = nullptr;
     const GadgetSampler* gadget_ = nullptr;
-    KeyVector<std::int32_t> a_ntt_;  // public row, (k+2) n
-    KeyVector<std::int32_t> t_ntt_;  // 2 k n
-    KeyVector<double> t_fft_;        // 2 k n
-    KeyVector<double> l_top_;        // n: b / d of the 2 x 2 step, per point (re, im)
-    FieldTree tree_d_, tree_schur_;    // entry 1, then entry 0
+    // The public row too, so that all of a key's arrays are recycled alike.
+    SecretBuffer<std::int32_t> a_ntt_;  // public row, (k+2) n
+    SecretBuffer<std::int32_t> t_ntt_;  // 2 k n; empty only in a moved-from key
+    SecretBuffer<double> t_fft_;        // 2 k n
+    SecretBuffer<double> l_top_;        // n: b / d of the 2 x 2 step, per point (re, im)
+    FieldTree tree_d_, tree_schur_;     // entry 1, then entry 0
     double centre_scale_ = 0.0;        // -rho^2 / w^2
 };
 

@@ -366,7 +366,7 @@ SigningKey SigningKey::from_bytes(std::span<const std::uint8_t> secret_key, std:
         const KiParamSet& p = *info.ki;
         ki::SecretKey sk;
         sk.params = &p;
-        sk.t.resize(static_cast<std::size_t>(2 * p.k * p.n));
+        sk.t = SecretBuffer<std::int64_t>(static_cast<std::size_t>(2 * p.k * p.n));
         // The key's bytes are secret from here on (for the valgrind check);
         // the caller's buffer gets its own state back once it is decoded.
         ct::secret(secret_key.data(), secret_key.size());

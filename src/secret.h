@@ -5,6 +5,11 @@
 // than one expression lives in a SecretBuffer, which zeroes it on destruction,
 // on reassignment and when moved from (the source keeps nothing). Short-lived
 // fixed-size arrays on the stack are cleared with secure_zero before they go.
+//
+// Released blocks of 4 KiB and more are kept (wiped, so all zero) in a small
+// process-wide cache, up to 8 MB, and handed out again for requests of the
+// same size: preparing a key then reuses the pages of the last one instead of
+// faulting in fresh ones.
 #pragma once
 
 #include <cstddef>

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "secret.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #include <immintrin.h>
@@ -155,12 +157,11 @@ inline void compress_words(const std::uint32_t* block_words, std::uint32_t* stat
 }
 
 // The SHA-256 compression function: folds one 64-byte block into the eight
-// chaining words. Always returns 0.
-int transform(const std::uint8_t* block, std::uint32_t* state) noexcept {
+// chaining words.
+void transform(const std::uint8_t* block, std::uint32_t* state) noexcept {
     std::uint32_t words[16];
     for (int t = 0; t < 16; ++t) words[t] = load_be32(block + 4 * t);
     compress_words(words, state);
-    return 0;
 }
 
 }  // namespace
@@ -180,24 +181,57 @@ std::size_t sha256_pad_tail(std::uint64_t total_length, const std::uint8_t* tail
     return size;
 }
 
-Sha256State sha256_words(const std::uint8_t* data, std::uint64_t length) {
-    Sha256State state = kInitialState;
-    // Full blocks straight from the caller's memory; only the tail is copied.
-    const std::uint64_t full = length / kSha256BlockBytes;
-    const std::uint8_t* p = data;
-    for (std::uint64_t i = 0; i < full; ++i, p += kSha256BlockBytes) transform(p, state.data());
+Sha256::Sha256() noexcept : state_(kInitialState) {}
 
+void Sha256::update(const std::uint8_t* data, std::uint64_t len) noexcept {
+    if (len == 0) return;  // data may be null
+    total_ += len;
+    if (fill_ > 0) {
+        const std::size_t room = kSha256BlockBytes - fill_;
+        const std::size_t take = len < room ? static_cast<std::size_t>(len) : room;
+        std::memcpy(buf_ + fill_, data, take);
+        fill_ += take;
+        data += take;
+        len -= take;
+        if (fill_ < kSha256BlockBytes) return;
+        transform(buf_, state_.data());
+        fill_ = 0;
+    }
+    for (; len >= kSha256BlockBytes; data += kSha256BlockBytes, len -= kSha256BlockBytes)
+        transform(data, state_.data());
+    if (len > 0) std::memcpy(buf_, data, static_cast<std::size_t>(len));
+    fill_ = static_cast<std::size_t>(len);
+}
+
+Sha256State Sha256::final_words() noexcept {
+    // buf_ holds the last total_ mod 64 bytes, which is what the tail takes.
     std::uint8_t tail[128];
-    const std::size_t size = sha256_pad_tail(length, p, tail);
-    for (std::size_t off = 0; off < size; off += kSha256BlockBytes) transform(tail + off, state.data());
-    return state;
+    const std::size_t size = sha256_pad_tail(total_, buf_, tail);
+    for (std::size_t off = 0; off < size; off += kSha256BlockBytes) transform(tail + off, state_.data());
+    secure_zero(buf_, sizeof buf_);
+    secure_zero(tail, sizeof tail);
+    return state_;
+}
+
+void Sha256::final(std::uint8_t out[kSha256DigestBytes]) noexcept {
+    const Sha256State state = final_words();
+    for (std::size_t i = 0; i < state.size(); ++i) store_be32(out + 4 * i, state[i]);
+}
+
+Sha256State sha256_words(const std::uint8_t* data, std::uint64_t length) {
+    Sha256 h;
+    h.update(data, length);
+    return h.final_words();
 }
 
 int sha256(const std::uint8_t* data, std::uint64_t length, std::uint8_t* out) {
     if (data == nullptr && length > 0) return -1;
-    const Sha256State state = sha256_words(data, length);
+    Sha256 h;
+    h.update(data, length);
     if (out != nullptr)
-        for (std::size_t i = 0; i < state.size(); ++i) store_be32(out + 4 * i, state[i]);
+        h.final(out);
+    else
+        (void)h.final_words();
     return 0;
 }
 

@@ -1,8 +1,6 @@
-// SHA-256 (FIPS 180-4) over a message held in memory, in one call.
-//
-// There is no incremental interface: the message hash only ever hashes a whole
-// message and then its own 32-byte digests, for which a dedicated one-block
-// entry point exists below.
+// SHA-256 (FIPS 180-4): incremental (Sha256), in one call over a message held
+// in memory (sha256, sha256_words, both through Sha256), and a one-block entry
+// point for rehashing a 32-byte digest, which the message hash chains.
 #pragma once
 
 #include <array>
@@ -13,6 +11,30 @@ namespace ringtrap {
 
 inline constexpr std::size_t kSha256DigestBytes = 32;
 inline constexpr std::size_t kSha256BlockBytes = 64;
+
+// The chaining words of a digest: word i is bytes 4i..4i+3 of the digest read
+// big-endian. Convenient for callers that consume the digest as words.
+using Sha256State = std::array<std::uint32_t, 8>;
+
+// Incremental SHA-256: update() with the message in pieces of any size, then
+// final_words() or final() once. Whole blocks are compressed straight from the
+// caller's memory; only a partial block is copied (and wiped by final).
+class Sha256 {
+public:
+    Sha256() noexcept;
+    // data may be null when len == 0. The total length is counted modulo 2^64
+    // bytes; its bit count modulo 2^64 (see sha256 on lengths).
+    void update(const std::uint8_t* data, std::uint64_t len) noexcept;
+    // The digest of everything given to update; the object is spent afterwards.
+    Sha256State final_words() noexcept;
+    void final(std::uint8_t out[kSha256DigestBytes]) noexcept;
+
+private:
+    Sha256State state_;
+    std::uint8_t buf_[kSha256BlockBytes] = {};
+    std::size_t fill_ = 0;  // bytes waiting in buf_, below one block
+    std::uint64_t total_ = 0;
+};
 
 // Writes the SHA-256 digest of the `length` bytes at `data` to the 32 bytes at
 // `out`. With out == nullptr the digest is computed and discarded. With
@@ -26,10 +48,6 @@ inline constexpr std::size_t kSha256BlockBytes = 64;
 // Returns 0. The one exception is data == nullptr with length > 0: nothing is
 // read or written and the result is -1.
 int sha256(const std::uint8_t* data, std::uint64_t length, std::uint8_t* out);
-
-// The chaining words of a digest: word i is bytes 4i..4i+3 of the digest read
-// big-endian. Convenient for callers that consume the digest as words.
-using Sha256State = std::array<std::uint32_t, 8>;
 
 // As sha256, returning the eight words of the digest instead of its bytes.
 // Requires data != nullptr whenever length > 0.

@@ -112,8 +112,8 @@ TEST_P(KiGadget, SolvesTheSyndromeWithSphericalCovariance) {
     std::uniform_int_distribution<std::int64_t> coset(0, p.q - 1);
     constexpr std::size_t kBatch = 1000, kRounds = samples(60);
     std::vector<std::int64_t> v(kBatch), z(k * kBatch), zj(k);
-    std::vector<double> scratch;
-    std::vector<std::int64_t> iscratch;
+    SecretBuffer<double> scratch;
+    SecretBuffer<std::int64_t> iscratch;
     Moments mom(k);
     for (std::size_t round = 0; round < kRounds; ++round) {
         for (auto& x : v) x = coset(rng);

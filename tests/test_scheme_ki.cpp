@@ -1,10 +1,10 @@
 // The key-independent scheme end to end: key generation, signing and
-// verification at S128 (and the toy sets), hostile signatures, key checks,
-// the message hash and its incremental SHA-256.
+// verification at S128 (and the toy sets), hostile signatures, key checks and
+// the message hash.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <iterator>
 #include <cstdint>
 #include <random>
@@ -12,10 +12,8 @@
 
 #include "ki_fft.h"
 #include "ki_hash.h"
-#include "ki_memory.h"
 #include "ki_params.h"
 #include "ki_scheme.h"
-#include "sha256.h"
 #include "ki_test_support.h"
 #include "word_stream.h"
 
@@ -66,7 +64,7 @@ TEST_P(KiScheme, KeyGenerationGivesATrapdoorWithinBounds) {
     EXPECT_FALSE(key_pair_matches(kp.pk, other.sk));
     SecretKey tampered;
     tampered.params = &p;
-    tampered.t = kp.sk.t;
+    tampered.t = kp.sk.t.clone();
     tampered.t[5] += 1;
     EXPECT_FALSE(key_pair_matches(kp.pk, tampered));
 }
@@ -78,21 +76,20 @@ TEST_P(KiScheme, SecretKeyCheckRefusesOutOfRangeTrapdoors) {
     const std::int64_t bound = trapdoor_coeff_bound(p);
     for (std::size_t pos : {std::size_t{0}, kp.sk.t.size() / 2, kp.sk.t.size() - 1}) {
         for (std::int64_t bad : {bound + 1, -bound - 1, std::int64_t{1} << 40}) {
-            std::vector<std::int64_t> t = kp.sk.t;
+            std::vector<std::int64_t> t(kp.sk.t.begin(), kp.sk.t.end());
             t[pos] = bad;
             EXPECT_FALSE(check_secret_key(p, t.data())) << pos << " " << bad;
         }
-        std::vector<std::int64_t> t = kp.sk.t;
+        std::vector<std::int64_t> t(kp.sk.t.begin(), kp.sk.t.end());
         t[pos] = bound;  // at the bound itself the coefficient is fine
         EXPECT_EQ(check_secret_key(p, t.data()), trapdoor_s1_squared(p, t.data()) <= p.s1_max * p.s1_max);
     }
     // Every coefficient legal, but s1 far too large: T0_0 = bound * (1 + x + ... ).
-    std::vector<std::int64_t> t = kp.sk.t;
+    std::vector<std::int64_t> t(kp.sk.t.begin(), kp.sk.t.end());
     for (std::int64_t j = 0; j < p.n; ++j) t[static_cast<std::size_t>(j)] = bound;
     EXPECT_FALSE(check_secret_key(p, t.data()));
-    SecretKey sk;
-    sk.params = &p;
-    sk.t = t;
+    SecretKey sk{&p, SecretBuffer<std::int64_t>(t.size())};
+    std::copy(t.begin(), t.end(), sk.t.begin());
     EXPECT_THROW(SigningKey(kp.pk, sk), std::invalid_argument);
 }
 
@@ -260,7 +257,7 @@ TEST(KiScheme, PublicKeysFromCoefficients) {
     // Keys of another set are refused for signing.
     SecretKey foreign;
     foreign.params = &kToy16;
-    foreign.t.assign(static_cast<std::size_t>(2 * kToy16.k * kToy16.n), 0);
+    foreign.t = SecretBuffer<std::int64_t>(static_cast<std::size_t>(2 * kToy16.k * kToy16.n));
     EXPECT_THROW(SigningKey(kp.pk, foreign), std::invalid_argument);
 }
 
@@ -272,52 +269,6 @@ TEST(KiScheme, MovedFromKeyThrows) {
     WordStream ws = seeded_stream(11);
     EXPECT_THROW(key.sign(kMsg.data(), kMsg.size(), ws), std::logic_error);  // NOLINT(bugprone-use-after-move)
     EXPECT_TRUE(verify(kp.pk, moved.sign(kMsg.data(), kMsg.size(), ws), kMsg.data(), kMsg.size()));
-}
-
-// Prepared keys live in recycled, not zero-filled blocks: every array must be
-// written in full before it is read. Blocks of every size a prepared S128 key
-// and its preparation use are handed back filled with 0xFF (NaN as doubles,
-// -1 as integers); a key prepared on them must sign exactly as one prepared
-// before (same stream, same signature).
-TEST(KiScheme, PreparationWritesEveryRecycledArray) {
-    const KiParamSet& p = kS128;
-    const auto n = static_cast<std::size_t>(p.n), k = static_cast<std::size_t>(p.k);
-    WordStream kws = seeded_stream(30);
-    const KeyPair kp = keygen(p, kws);
-    WordStream ws1 = seeded_stream(31);
-    const Signature want = SigningKey(kp.pk, kp.sk).sign(kMsg.data(), kMsg.size(), ws1);
-    const std::size_t sizes[] = {2 * k * n * 8, n * 8, field_tree_ratios(n) * 8, n / 2 * sizeof(gauss::WideWidth),
-                                 2 * k * n * 4, (k + 2) * n * 4, 2 * n * 8, n / 2 * 8, FieldTree::scratch_size(n) * 8};
-    std::vector<std::pair<void*, std::size_t>> blocks;
-    for (std::size_t bytes : sizes)
-        for (int copy = 0; copy < 3; ++copy) {
-            void* b = block_cache::take(bytes);
-            std::memset(b, 0xFF, bytes);
-            blocks.emplace_back(b, bytes);
-        }
-    for (auto& [b, bytes] : blocks) block_cache::give(b, bytes);
-    WordStream ws2 = seeded_stream(31);
-    const Signature got = SigningKey(kp.pk, kp.sk).sign(kMsg.data(), kMsg.size(), ws2);
-    EXPECT_EQ(got.x, want.x);
-    EXPECT_TRUE(verify(kp.pk, got, kMsg.data(), kMsg.size()));
-}
-
-TEST(KiHash, IncrementalSha256MatchesOneShot) {
-    std::mt19937_64 rng(12);
-    std::vector<std::uint8_t> data(300);
-    for (auto& b : data) b = static_cast<std::uint8_t>(rng());
-    for (std::size_t len : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 119u, 128u, 300u}) {
-        std::uint8_t want[32], got[32];
-        sha256(data.data(), len, want);
-        Sha256Stream h;
-        for (std::size_t off = 0; off < len;) {
-            const std::size_t take = std::min<std::size_t>(len - off, rng() % 70);
-            h.update(data.data() + off, take);
-            off += take;
-        }
-        h.finish(got);
-        EXPECT_EQ(std::vector<std::uint8_t>(got, got + 32), std::vector<std::uint8_t>(want, want + 32)) << len;
-    }
 }
 
 TEST(KiHash, UniformResiduesDependingOnSaltMessageAndSet) {

@@ -1,7 +1,8 @@
-// The secret-memory module: ownership rules of SecretBuffer and the
-// constant-time comparison.
+// The secret-memory module: ownership rules of SecretBuffer, the recycling of
+// released blocks and the constant-time comparison.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <numeric>
 #include <vector>
@@ -50,6 +51,27 @@ TEST(SecretBuffer, CloneCopiesWipeZeroesResetReleases) {
     EXPECT_TRUE(a.empty());
     EXPECT_TRUE(SecretBuffer<int>(0).empty());
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(copy.data()) % 64, 0u);
+}
+
+// A released block of 4 KiB or more is kept and handed out again without a
+// new fill: it must come back zeroed, and only for a request of its own byte
+// size (a smaller one would be overrun, a larger one would overrun it). The
+// size is one nothing else asks for, so the block is the only one of its size
+// in the cache (each test runs in a fresh process under ctest).
+TEST(SecretBuffer, RecycledBlocksComeBackZeroedForTheirSizeOnly) {
+    constexpr std::size_t kCount = 1531;  // 12248 bytes
+    SecretBuffer<std::uint64_t> a(kCount);
+    std::fill(a.begin(), a.end(), ~std::uint64_t{0});
+    const void* released = a.data();
+    a.reset();
+
+    SecretBuffer<std::uint64_t> smaller(kCount - 1), larger(kCount + 1);
+    EXPECT_NE(static_cast<const void*>(smaller.data()), released);
+    EXPECT_NE(static_cast<const void*>(larger.data()), released);
+    SecretBuffer<std::int32_t> same_bytes(2 * kCount);
+    ASSERT_EQ(static_cast<const void*>(same_bytes.data()), released) << "the block was not recycled";
+    EXPECT_TRUE(std::all_of(same_bytes.begin(), same_bytes.end(), [](std::int32_t v) { return v == 0; }));
+    EXPECT_TRUE(std::all_of(smaller.begin(), smaller.end(), [](std::uint64_t v) { return v == 0; }));
 }
 
 // Lengths around the 8-byte stride of the comparison: a difference at any

@@ -36,7 +36,7 @@ int run(const ki::KiParamSet& p, std::uint8_t tag, bool self_test) {
     // The same trapdoor loaded as if from bytes: coefficients marked secret.
     ki::SecretKey loaded;
     loaded.params = &p;
-    loaded.t = kp.sk.t;
+    loaded.t = kp.sk.t.clone();
     ct::secret(loaded.t.data(), loaded.t.size() * sizeof(std::int64_t));
     if (!ki::check_secret_key(p, loaded.t.data())) return 1;
     const ki::SigningKey key(kp.pk, loaded);
