@@ -70,7 +70,7 @@ double GadgetSampler::lambda_max_sst(std::int64_t base, std::int64_t k) {
 }
 
 GadgetSampler::GadgetSampler(std::int64_t q, std::int64_t base, std::int64_t k, double r, double rho)
-    : q_(q), base_(base), k_(k), log_b_(0), inv_b_(0), r_(r), rho_(rho) {
+    : base_(base), k_(k), log_b_(0), inv_b_(0), r_(r), rho_(rho) {
     if (base < 2 || (base & (base - 1)) != 0) throw std::invalid_argument("GadgetSampler: base must be a power of two");
     while ((std::int64_t{1} << (log_b_ + 1)) <= base) ++log_b_;
     if (k < 2 || static_cast<std::int64_t>(log_b_) * k > 40)

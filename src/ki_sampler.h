@@ -50,7 +50,7 @@ public:
     static double lambda_max_sst(std::int64_t base, std::int64_t k);
 
 private:
-    std::int64_t q_, base_, k_;
+    std::int64_t base_, k_;
     unsigned log_b_;
     double inv_b_, r_, rho_, last_sigma_;
     std::vector<double> d_;             // d_i = (q mod b^(i+1)) / b^(i+1)
