@@ -135,9 +135,11 @@ std::optional<UsageError> check_command(const Command& cmd, std::string_view lev
                 return usage(std::string(option) + " does not go with --batch, which names its messages as FILE "
                              "arguments and their signatures FILE" + std::string(kSignatureSuffix));
         if (cmd.files.empty()) return usage(name + " --batch needs at least one FILE");
-        for (const std::string& file : cmd.files)
+        for (const std::string& file : cmd.files) {
+            if (file.empty()) return usage(name + " --batch got an empty FILE name");
             if (file == "-")
                 return usage("--batch reads no FILE from standard input ('-'); write './-' for a file of that name");
+        }
     }
 
     // At most one input can be standard input.

@@ -143,6 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"sign", "--batch", "--secret-key", "s", "--public-key", "p", "--in", "m", "a"}, "--in does not go"},
         UsageCase{{"sign", "--batch", "--secret-key", "s", "--public-key", "p", "--out", "o", "a"}, "--out does not go"},
         UsageCase{{"verify", "--batch", "--public-key", "p", "a", "-"}, "no FILE from standard input"},
+        UsageCase{{"verify", "--batch", "--public-key", "p", "a", ""}, "verify --batch got an empty FILE name"},
         UsageCase{{"sign", "--jobs", "2", "--secret-key", "s", "--public-key", "p"}, "--jobs applies to --batch only"},
         UsageCase{{"verify", "--batch", "--jobs", "0", "--public-key", "p", "a"}, "from 1 to 1024, not '0'"},
         UsageCase{{"verify", "--batch", "--jobs=1025", "--public-key", "p", "a"}, "not '1025'"},
