@@ -593,8 +593,8 @@ void check_batch_outputs(const Command& cmd) {
 
 // Signs each FILE into FILE.sig. Every signature file is flushed to disk
 // before it is renamed into place; the directories are synced once each at
-// the end rather than after every rename (a directory sync costs about as
-// much as signing a file on a slow disk).
+// the end rather than after every rename (on a slow disk a directory sync
+// takes milliseconds, several times a signature).
 int do_sign_batch(const Command& cmd) {
     check_batch_outputs(cmd);
     const SigningKey key = load_signing_key(cmd);
