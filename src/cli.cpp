@@ -5,18 +5,24 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "ringtrap.h"
 #include "tool_args.h"
@@ -42,13 +48,16 @@ std::string level_text(Level level) { return std::string("level ") + level_name(
     throw ToolError(what + ": " + action + ": " + std::strerror(err));
 }
 
-// One line on standard error; control characters (say, in a file name) would
-// break the line, so they are shown as '?'.
-void report_error(std::string message) {
-    for (char& c : message)
+// Control characters (say, in a file name) would break a line of output, so
+// they are shown as '?'.
+std::string one_line(std::string text) {
+    for (char& c : text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    std::fprintf(stderr, "ringtrap: %s\n", message.c_str());
+    return text;
 }
+
+// One line on standard error.
+void report_error(const std::string& message) { std::fprintf(stderr, "ringtrap: %s\n", one_line(message).c_str()); }
 
 // Signing still works: the warning is for the owner, who may not know.
 void warn_readable_secret_key(const std::string& path, mode_t mode) {
@@ -239,7 +248,8 @@ public:
         std::string base;
         std::tie(dir_, base) = split_entry(target);
         base = base.substr(0, 100);
-        static unsigned counter = 0;
+        // Batches create files from several threads at once.
+        static std::atomic<unsigned> counter{0};
         for (int attempt = 0; attempt < 1000; ++attempt) {
             temp_ = dir_ + "/." + base + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
             fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -270,12 +280,14 @@ public:
 
     // Moves the file into place. Without `replace`, an existing target (say,
     // one created since we looked) is an error rather than overwritten.
-    void commit(bool replace) {
+    // Without `sync_dir` the caller makes the rename durable (a batch syncs
+    // each directory once, after all its renames).
+    void commit(bool replace, bool sync_dir = true) {
         if (!replace) {
             if (::link(temp_.c_str(), target_.c_str()) == 0) {
                 ::unlink(temp_.c_str());
                 committed_ = true;
-                sync_directory(dir_);
+                if (sync_dir) sync_directory(dir_);
                 return;
             }
             if (errno == EEXIST) throw ToolError(shown_ + ": already exists (use --force to replace it)");
@@ -286,7 +298,7 @@ public:
         }
         if (::rename(temp_.c_str(), target_.c_str()) != 0) fail_errno(shown_, "cannot write", errno);
         committed_ = true;
-        sync_directory(dir_);
+        if (sync_dir) sync_directory(dir_);
     }
 
     // Takes back a committed file that did not exist before (used when its
@@ -356,15 +368,8 @@ int do_keygen(const Command& cmd) {
     return kExitValid;
 }
 
-int do_sign(const Command& cmd) {
-    if (cmd.output == "-" && !cmd.armor && ::isatty(STDOUT_FILENO))
-        throw ToolError("standard output: refusing to write a binary signature to a terminal; use --out FILE");
-    if (cmd.output != "-") {
-        for (const std::string* input : {&cmd.secret_key, &cmd.public_key, &cmd.input})
-            if (*input != "-" && output_replaces(cmd.output, *input))
-                throw ToolError(cmd.output + ": is also the input " + *input + "; choose another --out file");
-    }
-
+// Reads both keys, checks that they belong together and prepares them.
+SigningKey load_signing_key(const Command& cmd) {
     mode_t secret_mode = 0;
     const SecretBytes secret = read_object<SecretBytes>(cmd.secret_key, ObjectKind::secret_key, &secret_mode);
     const Bytes pub = read_object<Bytes>(cmd.public_key, ObjectKind::public_key);
@@ -376,9 +381,8 @@ int do_sign(const Command& cmd) {
         throw ToolError(shown(cmd.secret_key) + ": secret key is " + level_text(*secret_level) + " but public key " +
                         shown(cmd.public_key) + " is " + level_text(pub_level));
 
-    std::optional<SigningKey> key;
     try {
-        key = SigningKey::from_bytes(secret, pub);
+        return SigningKey::from_bytes(secret, pub);
     } catch (const Error& e) {
         if (e.code() == Errc::malformed_public_key) fail_malformed_public_key(cmd.public_key, pub);
         if (e.code() == Errc::key_mismatch)
@@ -386,16 +390,27 @@ int do_sign(const Command& cmd) {
                             shown(cmd.public_key));
         throw ToolError(shown(cmd.secret_key) + ": " + e.what());
     }
+}
 
+int do_sign(const Command& cmd) {
+    if (cmd.output == "-" && !cmd.armor && ::isatty(STDOUT_FILENO))
+        throw ToolError("standard output: refusing to write a binary signature to a terminal; use --out FILE");
+    if (cmd.output != "-") {
+        for (const std::string* input : {&cmd.secret_key, &cmd.public_key, &cmd.input})
+            if (*input != "-" && output_replaces(cmd.output, *input))
+                throw ToolError(cmd.output + ": is also the input " + *input + "; choose another --out file");
+    }
+
+    const SigningKey key = load_signing_key(cmd);
     const Bytes message = read_message(cmd.input);
     Bytes signature;
     try {
-        signature = key->sign(message);
+        signature = key.sign(message);
     } catch (const Error& e) {
         throw ToolError(shown(cmd.input) + ": cannot sign: " + e.what());
     }
 
-    const Bytes text = cmd.armor ? armored<Bytes>(ObjectKind::signature, key->level(), signature) : Bytes{};
+    const Bytes text = cmd.armor ? armored<Bytes>(ObjectKind::signature, key.level(), signature) : Bytes{};
     const Bytes& written = cmd.armor ? text : signature;
     if (cmd.output == "-") {
         write_stdout(written);
@@ -447,6 +462,220 @@ int do_info(const Command& cmd) {
     return kExitValid;
 }
 
+// ---- Batches ---------------------------------------------------------------
+
+// What became of one file of a batch: an exit status and, for status 2, why.
+struct FileResult {
+    int status = kExitValid;
+    std::string error;
+};
+
+// Runs work(i) for every i < count on `jobs` threads, each taking the next
+// file when it is done with one, and hands the results to report(i, result)
+// on the calling thread in the order of i, each as soon as it and all before
+// it are done. work must not throw. If report throws, the workers take no
+// further files and are joined before the exception leaves.
+template <class Work, class Report>
+void run_in_order(std::size_t count, unsigned jobs, const Work& work, const Report& report) {
+    if (jobs <= 1 || count <= 1) {
+        for (std::size_t i = 0; i < count; ++i) report(i, work(i));
+        return;
+    }
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::vector<std::optional<FileResult>> results(count);
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+
+    struct Workers {
+        std::atomic<bool>& stop;
+        std::vector<std::thread> threads;
+        ~Workers() {
+            stop = true;
+            for (std::thread& t : threads) t.join();
+        }
+    } workers{stop, {}};
+    const std::size_t threads = std::min<std::size_t>(jobs, count);
+    for (std::size_t t = 0; t < threads; ++t)
+        workers.threads.emplace_back([&] {
+            while (!stop) {
+                const std::size_t i = next.fetch_add(1);
+                if (i >= count) return;
+                FileResult result = work(i);
+                {
+                    const std::lock_guard lock(mutex);
+                    results[i] = std::move(result);
+                }
+                ready.notify_all();
+            }
+        });
+
+    for (std::size_t i = 0; i < count; ++i) {
+        FileResult result;
+        {
+            std::unique_lock lock(mutex);
+            ready.wait(lock, [&] { return results[i].has_value(); });
+            result = std::move(*results[i]);
+            results[i].reset();
+        }
+        report(i, std::move(result));
+    }
+}
+
+// The failure of one file as a result; anything else escaping a worker would
+// end the process.
+template <class Body>
+FileResult guarded(const Body& body) noexcept {
+    try {
+        return FileResult{body(), {}};
+    } catch (const ToolError& e) {
+        return FileResult{kExitError, e.what()};
+    } catch (const std::bad_alloc&) {
+        return FileResult{kExitError, "out of memory"};
+    } catch (const std::exception& e) {
+        return FileResult{kExitError, e.what()};
+    } catch (...) {
+        return FileResult{kExitError, "unknown error"};
+    }
+}
+
+unsigned worker_count(const Command& cmd) {
+    if (cmd.jobs != 0) return cmd.jobs;
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+std::string signature_name(const std::string& file) { return file + std::string(kSignatureSuffix); }
+
+// A directory entry as (device, inode of its directory, name): two spellings
+// of one entry give the same key. nullopt when the directory cannot be
+// examined (writing there fails later, with its own message).
+using EntryKey = std::tuple<dev_t, ino_t, std::string>;
+std::optional<EntryKey> entry_key(const std::string& path) {
+    const auto [dir, name] = split_entry(path);
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) return std::nullopt;
+    return EntryKey{st.st_dev, st.st_ino, name};
+}
+
+// Before anything is read or written: no two FILEs of a signing batch may
+// sign into one entry, and no signature may replace an input (the same entry,
+// or a name for the same file), however the names are spelt. The parser has
+// caught what the spelling alone shows.
+void check_batch_outputs(const Command& cmd) {
+    std::map<EntryKey, const std::string*> outputs;
+    std::map<std::pair<dev_t, ino_t>, const std::string*> output_files;  // existing regular files
+    for (const std::string& file : cmd.files) {
+        const std::string name = signature_name(file);
+        if (const auto key = entry_key(name)) {
+            const auto [other, fresh] = outputs.emplace(*key, &file);
+            if (!fresh)
+                throw ToolError(*other->second + " and " + file + " both sign into " + name + "; name each FILE once");
+        }
+        struct stat st {};
+        if (::lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) output_files.emplace(std::pair{st.st_dev, st.st_ino}, &file);
+    }
+    std::vector<const std::string*> inputs{&cmd.secret_key, &cmd.public_key};
+    for (const std::string& file : cmd.files) inputs.push_back(&file);
+    for (const std::string* input : inputs) {
+        if (*input == "-") continue;
+        const std::string* owner = nullptr;
+        if (const auto key = entry_key(*input)) {
+            if (const auto hit = outputs.find(*key); hit != outputs.end()) owner = hit->second;
+        }
+        struct stat st {};
+        if (owner == nullptr && ::stat(input->c_str(), &st) == 0) {
+            if (const auto hit = output_files.find({st.st_dev, st.st_ino}); hit != output_files.end()) owner = hit->second;
+        }
+        if (owner != nullptr)
+            throw ToolError(signature_name(*owner) + ": the signature of " + *owner + " would replace the input " + *input);
+    }
+}
+
+// Signs each FILE into FILE.sig. Every signature file is flushed to disk
+// before it is renamed into place; the directories are synced once each at
+// the end rather than after every rename (on a slow disk a directory sync
+// takes milliseconds, several times a signature).
+int do_sign_batch(const Command& cmd) {
+    check_batch_outputs(cmd);
+    const SigningKey key = load_signing_key(cmd);
+
+    std::vector<char> written(cmd.files.size(), 0);  // each element touched by one worker only
+    const auto work = [&](std::size_t i) {
+        return guarded([&] {
+            const std::string& file = cmd.files[i];
+            const Bytes message = read_message(file);
+            Bytes signature;
+            try {
+                signature = key.sign(message);
+            } catch (const Error& e) {
+                throw ToolError(file + ": cannot sign: " + e.what());
+            }
+            OutputFile out(signature_name(file), 0644);
+            out.write(cmd.armor ? armored<Bytes>(ObjectKind::signature, key.level(), signature) : signature);
+            out.commit(true, false);
+            written[i] = 1;
+            return kExitValid;
+        });
+    };
+    int status = kExitValid;
+    const auto report = [&](std::size_t, const FileResult& result) {
+        if (result.status == kExitValid) return;
+        report_error(result.error);
+        status = kExitError;
+    };
+    run_in_order(cmd.files.size(), worker_count(cmd), work, report);
+
+    std::map<std::pair<dev_t, ino_t>, std::string> directories;
+    for (std::size_t i = 0; i < cmd.files.size(); ++i) {
+        if (written[i] == 0) continue;
+        const std::string dir = split_entry(signature_name(cmd.files[i])).first;
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) == 0) directories.emplace(std::pair{st.st_dev, st.st_ino}, dir);
+    }
+    for (const auto& entry : directories) sync_directory(entry.second);
+    return status;
+}
+
+// Checks each FILE against FILE.sig; one line per FILE on standard output.
+int do_verify_batch(const Command& cmd) {
+    const Bytes pub = read_object<Bytes>(cmd.public_key, ObjectKind::public_key);
+    const Level pub_level = public_key_level(cmd.public_key, pub);
+    std::optional<VerifyingKey> key;
+    try {
+        key = VerifyingKey::from_bytes(pub);
+    } catch (const Error& e) {
+        if (e.code() == Errc::malformed_public_key) fail_malformed_public_key(cmd.public_key, pub);
+        throw ToolError(shown(cmd.public_key) + ": " + e.what());
+    }
+
+    const auto work = [&](std::size_t i) {
+        return guarded([&] {
+            const std::string& file = cmd.files[i];
+            const std::string name = signature_name(file);
+            const Bytes signature = read_object<Bytes>(name, ObjectKind::signature);
+            const auto sig_level = level_of_signature_size(signature.size());
+            if (!sig_level) fail_size(name, signature, ObjectKind::signature);
+            if (*sig_level != pub_level)
+                throw ToolError(name + ": signature is " + level_text(*sig_level) + " but public key " +
+                                shown(cmd.public_key) + " is " + level_text(pub_level));
+            const Bytes message = read_message(file);
+            try {
+                return key->verify(signature, message) ? kExitValid : kExitInvalid;
+            } catch (const Error& e) {
+                throw ToolError(name + ": " + e.what());
+            }
+        });
+    };
+    int status = kExitValid;
+    const auto report = [&](std::size_t i, const FileResult& result) {
+        if (result.status == kExitError) report_error(result.error);
+        const char* word = result.status == kExitValid ? ": valid\n" : result.status == kExitInvalid ? ": invalid\n" : ": error\n";
+        print_stdout(one_line(cmd.files[i]) + word);
+        status = std::max(status, result.status);
+    };
+    run_in_order(cmd.files.size(), worker_count(cmd), work, report);
+    return status;
+}
 
 }  // namespace
 
@@ -462,8 +691,8 @@ int run_tool(std::span<const std::string> args) {
             case Action::help: print_stdout(help_text()); return kExitValid;
             case Action::version: print_stdout(std::string("ringtrap ") + version() + "\n"); return kExitValid;
             case Action::keygen: return do_keygen(cmd);
-            case Action::sign: return do_sign(cmd);
-            case Action::verify: return do_verify(cmd);
+            case Action::sign: return cmd.batch ? do_sign_batch(cmd) : do_sign(cmd);
+            case Action::verify: return cmd.batch ? do_verify_batch(cmd) : do_verify(cmd);
             case Action::info: return do_info(cmd);
         }
         return kExitError;

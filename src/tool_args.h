@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "ringtrap.h"
 
@@ -20,9 +21,19 @@ enum class Action { help, version, keygen, sign, verify, info };
 // Every level, the recommended ones first.
 inline constexpr Level kAllLevels[] = {Level::S128, Level::S256, Level::L128, Level::L256};
 
+// The suffix a batch adds to each message file's name for its signature.
+inline constexpr std::string_view kSignatureSuffix = ".sig";
+
+// The most worker threads --jobs may ask for.
+inline constexpr unsigned kMaxJobs = 1024;
+
 // A parsed command line. Paths are as given; "-" stands for standard input
 // (inputs) or standard output (`output`). Fields a command does not use stay
 // empty.
+//
+// A batch (sign or verify with --batch) names its messages as `files` instead
+// of --in, each FILE paired with the signature FILE.sig; `input`, `output` and
+// `signature` then stay empty.
 struct Command {
     Action action = Action::help;
     Level level = Level::S128;  // keygen only
@@ -33,6 +44,9 @@ struct Command {
     std::string signature;      // verify: read
     std::string input;          // sign, verify: the message ("-" by default); info: the file
     std::string output;         // sign: the signature ("-" by default)
+    bool batch = false;              // sign, verify: many files, `files`
+    unsigned jobs = 0;               // batch: worker threads (0: one per core)
+    std::vector<std::string> files;  // batch: the messages, in the order given
 };
 
 // Why a command line was rejected: one line, without the program-name prefix.
@@ -50,7 +64,11 @@ using ParseResult = std::variant<Command, UsageError>;
 // Rejects unknown and repeated options, missing required options, levels other
 // than s128, s256, 128 and 256, two inputs read from standard input, keygen with the same
 // path (or "-") for both keys, and sign with an output path equal to one of its
-// inputs.
+// inputs. A batch must name at least one FILE, none of them "-", and takes
+// neither --in, --out nor --signature; --jobs needs --batch. A signing batch
+// whose signature names coincide (two spellings of one FILE) or fall on one
+// of its inputs (FILE and FILE.sig both given) is rejected, as far as the
+// spelling tells; the tool checks the files themselves again.
 [[nodiscard]] ParseResult parse_arguments(std::span<const std::string> args);
 
 // The help text shown by --help (ends with a line break).

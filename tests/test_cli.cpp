@@ -71,6 +71,18 @@ TEST(ParseArguments, AcceptsEachCommandWithDefaults) {
     EXPECT_EQ(c.signature, "x");
     EXPECT_EQ(c.input, "-");
 
+    // Batches: files as arguments (after "--" too), no default input or output.
+    c = parse_ok({"sign", "--batch", "--jobs=3", "--secret-key", "s", "--public-key", "p", "a", "b", "--", "-c"});
+    EXPECT_TRUE(c.batch);
+    EXPECT_EQ(c.jobs, 3u);
+    EXPECT_EQ(c.files, (std::vector<std::string>{"a", "b", "-c"}));
+    EXPECT_EQ(c.input, "");
+    EXPECT_EQ(c.output, "");
+    c = parse_ok({"verify", "--batch", "--public-key", "p", "a", "./a"});  // reading twice harms nothing
+    EXPECT_EQ(c.files.size(), 2u);
+    EXPECT_EQ(c.jobs, 0u);
+    EXPECT_EQ(c.signature, "");
+
     c = parse_ok({"info", "--", "-odd-name"});
     EXPECT_EQ(c.action, Action::info);
     EXPECT_EQ(c.input, "-odd-name");
@@ -125,7 +137,23 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"verify", "--public-key", "p", "--signature", "-", "--in", "-"}, "only one input"},
         UsageCase{{"sign", "--secret-key", "s", "--public-key", "p", "--in", "m", "--out", "./m"}, "also the input --in"},
         UsageCase{{"sign", "--secret-key", "s", "--public-key", "p", "--in", "m", "--out", "s"},
-                  "also the input --secret-key"}));
+                  "also the input --secret-key"},
+        UsageCase{{"sign", "--batch", "--secret-key", "s", "--public-key", "p"}, "sign --batch needs at least one FILE"},
+        UsageCase{{"verify", "--batch", "--public-key", "p", "--signature", "x", "a"}, "--signature does not go with --batch"},
+        UsageCase{{"sign", "--batch", "--secret-key", "s", "--public-key", "p", "--in", "m", "a"}, "--in does not go"},
+        UsageCase{{"sign", "--batch", "--secret-key", "s", "--public-key", "p", "--out", "o", "a"}, "--out does not go"},
+        UsageCase{{"verify", "--batch", "--public-key", "p", "a", "-"}, "no FILE from standard input"},
+        UsageCase{{"verify", "--batch", "--public-key", "p", "a", ""}, "verify --batch got an empty FILE name"},
+        UsageCase{{"sign", "--jobs", "2", "--secret-key", "s", "--public-key", "p"}, "--jobs applies to --batch only"},
+        UsageCase{{"verify", "--batch", "--jobs", "0", "--public-key", "p", "a"}, "from 1 to 1024, not '0'"},
+        UsageCase{{"verify", "--batch", "--jobs=1025", "--public-key", "p", "a"}, "not '1025'"},
+        UsageCase{{"verify", "--batch", "--jobs", "2x", "--public-key", "p", "a"}, "not '2x'"},
+        UsageCase{{"verify", "--batch", "--jobs", "-1", "--public-key", "p", "a"}, "not '-1'"},
+        UsageCase{{"sign", "--batch", "--secret-key", "s", "--public-key", "p", "d/a", "d/x/../a"},
+                  "'d/a' and 'd/x/../a' both sign into 'd/x/../a.sig'"},
+        UsageCase{{"sign", "--batch", "--secret-key", "s", "--public-key", "p", "a.sig", "a"},
+                  "the signature 'a.sig' of 'a' is also the input FILE"},
+        UsageCase{{"sign", "--batch", "--secret-key", "k.sig", "--public-key", "p", "./k"}, "is also the input --secret-key"}));
 
 // ---- classify_file ---------------------------------------------------------
 
@@ -863,6 +891,93 @@ TEST_F(Cli, ArmouredFilesAreWrittenAndReadByEveryCommand) {
     write_bytes(ws.path("fake.pk"), fake);
     expect_error(ws.run({"verify", "--public-key", ws.path("fake.pk"), "--signature", ws.path("b.sig"), "--in", msg}),
                  {ws.path("fake.pk"), "is labelled public key, level 128 but holds a signature, level 128"});
+}
+
+// Batches: several files signed with two workers into FILE.sig (armoured when
+// asked), checked back in the order given; a file that cannot be read fails
+// alone; no temporary file is left behind.
+TEST_F(Cli, BatchSignsAndVerifiesManyFilesInOrder) {
+    fs::create_directory(ws.path("sub"));
+    const std::vector<std::string> names{"m0", "sub/m1", "m2", "m3", "m4"};
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        files.push_back(ws.path(names[i]));
+        write_bytes(files.back(), random_bytes(i * 700, static_cast<unsigned>(20 + i)));  // m0 is empty
+    }
+    std::vector<std::string> args{"sign", "--batch", "--jobs", "2", "--armor", "--secret-key", ws.path("a.sk"),
+                                  "--public-key", ws.path("a.pk")};
+    args.insert(args.end(), files.begin(), files.end());
+    args.push_back(ws.path("missing"));
+    RunResult r = ws.run(args);
+    expect_error(r, {ws.path("missing"), "cannot open"});
+    for (const std::string& file : files)
+        EXPECT_EQ(read_text(file + ".sig").rfind("-----BEGIN RINGTRAP SIGNATURE S128-----\n", 0), 0u) << file;
+    EXPECT_EQ(ws.files(), (std::set<std::string>{"a.pk", "a.sk", "msg", "sub", "m0", "m0.sig", "m2", "m2.sig", "m3",
+                                                 "m3.sig", "m4", "m4.sig"}));
+    EXPECT_TRUE(fs::exists(ws.path("sub/m1.sig")));
+
+    // The single form reads what the batch wrote.
+    r = ws.run({"verify", "--public-key", ws.path("a.pk"), "--signature", files[2] + ".sig", "--in", files[2]});
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    args = {"verify", "--batch", "--jobs=2", "--public-key", ws.path("a.pk")};
+    args.insert(args.end(), files.rbegin(), files.rend());
+    r = ws.run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::string want;
+    for (auto it = files.rbegin(); it != files.rend(); ++it) want += *it + ": valid\n";
+    EXPECT_EQ(r.out, want);
+}
+
+// One line per file in the order given, whatever the outcome; the exit status
+// is the worst: 1 for an invalid signature, 2 when one could not be checked.
+TEST_F(Cli, BatchVerifyReportsEachFile) {
+    std::vector<std::string> files;
+    for (int i = 0; i < 4; ++i) {
+        files.push_back(ws.path("m" + std::to_string(i)));
+        write_bytes(files.back(), random_bytes(100, static_cast<unsigned>(40 + i)));
+    }
+    std::vector<std::string> args{"sign", "--batch", "--secret-key", ws.path("a.sk"), "--public-key", ws.path("a.pk")};
+    args.insert(args.end(), files.begin(), files.end());
+    RunResult r = ws.run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+
+    write_bytes(files[1], random_bytes(100, 99));
+    fs::remove(files[2] + ".sig");
+    args = {"verify", "--batch", "--jobs", "2", "--public-key", ws.path("a.pk")};
+    args.insert(args.end(), files.begin(), files.end());
+    r = ws.run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, files[0] + ": valid\n" + files[1] + ": invalid\n" + files[2] + ": error\n" + files[3] + ": valid\n");
+    EXPECT_EQ(r.err.rfind("ringtrap: " + files[2] + ".sig: cannot open", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+
+    args.erase(args.begin() + 8);  // without the file that has no signature
+    r = ws.run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, files[0] + ": valid\n" + files[1] + ": invalid\n" + files[3] + ": valid\n");
+}
+
+// Two FILEs whose signatures would be one file, or a signature that would
+// replace an input, found through a linked folder that the spelling hides:
+// refused before any key is read or file written.
+TEST_F(Cli, BatchOutputCollisionsStopBeforeAnyWork) {
+    fs::create_directory_symlink(ws.path(""), ws.path("again"));
+    write_bytes(ws.path("m.sig"), random_bytes(10, 1));
+    const auto before = ws.files();
+    const std::vector<std::string> keys{"--secret-key", ws.path("a.sk"), "--public-key", ws.path("a.pk")};
+    std::vector<std::string> args{"sign", "--batch", "--jobs", "2"};
+    args.insert(args.end(), keys.begin(), keys.end());
+    args.insert(args.end(), {ws.path("msg"), ws.path("again/msg")});
+    expect_error(ws.run(args), {ws.path("msg"), ws.path("again/msg"), "both sign into"});
+
+    args.resize(8);
+    args.insert(args.end(), {ws.path("m"), ws.path("again/m.sig")});
+    expect_error(ws.run(args), {ws.path("m.sig"), "would replace the input", ws.path("again/m.sig")});
+    EXPECT_EQ(ws.files(), before);
+    EXPECT_EQ(read_bytes(ws.path("m.sig")), random_bytes(10, 1));
 }
 
 }  // namespace

@@ -34,13 +34,35 @@ bool same_path(const std::string& a, const std::string& b) {
     return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
 }
 
+// A batch: files instead of --in/--out/--signature; no message from standard
+// input; a signing batch writes each FILE.sig to a name of its own that is
+// none of its inputs (by spelling: the tool checks the files themselves).
+void check_batch(const cli::Command& c) {
+    const bool sign = c.action == cli::Action::sign;
+    check(!c.files.empty() && !c.public_key.empty(), "a batch names a key and at least one file");
+    check(c.input.empty() && c.output.empty() && c.signature.empty(), "a batch takes no --in, --out or --signature");
+    check(sign ? !c.secret_key.empty() : c.secret_key.empty(), "a signing batch has a secret key, a checking one none");
+    check(c.secret_key != "-" || c.public_key != "-", "at most one key comes from standard input");
+    for (const std::string& file : c.files) check(!file.empty() && file != "-", "a batch reads its files by name");
+    if (!sign) return;
+    std::vector<std::string> inputs = c.files;
+    for (const std::string* key : {&c.secret_key, &c.public_key})
+        if (*key != "-") inputs.push_back(*key);
+    for (std::size_t i = 0; i < c.files.size(); ++i) {
+        const std::string out = c.files[i] + std::string(cli::kSignatureSuffix);
+        for (std::size_t j = 0; j < i; ++j)
+            check(!same_path(out, c.files[j] + std::string(cli::kSignatureSuffix)), "one signature per name");
+        for (const std::string& in : inputs) check(!same_path(out, in), "a batch never writes over one of its inputs");
+    }
+}
+
 void check_command(const cli::Command& c) {
     using cli::Action;
     switch (c.action) {
         case Action::help:
         case Action::version:
             check(c.public_key.empty() && c.secret_key.empty() && c.signature.empty() && c.input.empty() &&
-                      c.output.empty(),
+                      c.output.empty() && c.files.empty(),
                   "help and version carry no paths");
             break;
         case Action::keygen:
@@ -48,11 +70,18 @@ void check_command(const cli::Command& c) {
             check(!c.public_key.empty() && !c.secret_key.empty(), "keygen names both key files");
             check(c.public_key != "-" && c.secret_key != "-", "keygen never writes keys to standard output");
             check(!same_path(c.public_key, c.secret_key), "keygen writes two different files");
-            check(c.input.empty() && c.output.empty() && c.signature.empty(), "keygen takes no other paths");
+            check(c.input.empty() && c.output.empty() && c.signature.empty() && c.files.empty(),
+                  "keygen takes no other paths");
             break;
         case Action::sign:
         case Action::verify: {
             const bool sign = c.action == Action::sign;
+            check(c.jobs <= cli::kMaxJobs && (c.jobs == 0 || c.batch), "--jobs is a batch's, within its bounds");
+            if (c.batch) {
+                check_batch(c);
+                break;
+            }
+            check(c.files.empty(), "only a batch has FILE arguments");
             check(!c.public_key.empty() && !c.input.empty(), "sign and verify name a key and a message");
             check(sign ? !c.secret_key.empty() && !c.output.empty() && c.signature.empty()
                        : !c.signature.empty() && c.secret_key.empty() && c.output.empty(),
@@ -69,6 +98,7 @@ void check_command(const cli::Command& c) {
         }
         case Action::info:
             check(!c.input.empty(), "info names a file");
+            check(c.files.empty() && !c.batch && c.jobs == 0, "info is no batch");
             break;
     }
 }

@@ -130,6 +130,9 @@ void cli_seeds() {
     args("keygen", {"keygen", "--level", "256", "--public-key", "a.pk", "--secret-key=a.sk", "--force"});
     args("sign", {"sign", "--secret-key", "a.sk", "--public-key", "a.pk", "--in", "m.txt", "--out", "m.sig"});
     args("verify", {"verify", "--public-key", "a.pk", "--signature", "-", "--in", "m.txt"});
+    args("sign-batch", {"sign", "--batch", "--jobs", "2", "--armor", "--secret-key", "a.sk", "--public-key", "a.pk", "m1",
+                        "./m2", "--", "-m3"});
+    args("verify-batch", {"verify", "--batch", "--public-key=a.pk", "m1", "m1"});
     args("info", {"info", "--", "-x"});
     args("help", {"sign", "--help"});
     args("version", {"--version"});
