@@ -61,8 +61,8 @@ void report_error(const std::string& message) { std::fprintf(stderr, "ringtrap: 
 
 // Signing still works: the warning is for the owner, who may not know.
 void warn_readable_secret_key(const std::string& path, mode_t mode) {
-    char octal[8];
-    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
+    char octal[16];  // room for any unsigned value, which the compiler cannot rule out
+    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode & 07777));
     report_error("warning: " + shown(path) + ": secret key is readable by group or others (mode " + octal +
                  "); chmod 600 it");
 }
