@@ -1,5 +1,6 @@
 #include "sig_compress.h"
 
+#include <bit>
 #include <cstring>
 
 namespace ringtrap {
@@ -60,6 +61,31 @@ public:
         return true;
     }
 
+    // A unary count: the number of one bits before the next zero bit, which is
+    // consumed too. False when the input ends first or the count exceeds max.
+    // Reads whole runs of ones at a time (acc_ holds fill_ bits, zeros above).
+    bool get_unary(std::uint64_t max, std::uint64_t& count) {
+        count = 0;
+        for (;;) {
+            if (fill_ == 0) {
+                if (pos_ == bytes_) return false;
+                acc_ = in_[pos_++];
+                fill_ = 8;
+            }
+            const auto ones = static_cast<unsigned>(std::countr_one(acc_));
+            if (ones < fill_) {
+                count += ones;
+                acc_ >>= ones + 1;
+                fill_ -= ones + 1;
+                return count <= max;
+            }
+            count += fill_;
+            acc_ = 0;
+            fill_ = 0;
+            if (count > max) return false;
+        }
+    }
+
     // Whether every bit after the current position is zero.
     bool rest_is_zero() const {
         if (acc_ != 0) return false;
@@ -114,12 +140,8 @@ bool decode_compressed(const std::uint8_t* in, std::size_t in_bytes, std::size_t
         std::uint64_t head;
         if (!r.get(1 + low_bits, head)) return fail();
         const bool negative = (head & 1) != 0;
-        std::uint64_t high = 0, bit;
-        for (;;) {
-            if (!r.get(1, bit)) return fail();
-            if (bit == 0) break;
-            if (++high > kMaxUnary) return fail();
-        }
+        std::uint64_t high;
+        if (!r.get_unary(kMaxUnary, high)) return fail();
         const std::uint64_t mag = (high << low_bits) | (head >> 1);
         if (negative && mag == 0) return fail();  // negative zero
         x[i] = negative ? -static_cast<std::int64_t>(mag) : static_cast<std::int64_t>(mag);
