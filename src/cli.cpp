@@ -177,6 +177,16 @@ Level public_key_level(const std::string& path, std::span<const std::uint8_t> by
     throw ToolError(shown(path) + ": not a valid public key" + hint(bytes, ObjectKind::public_key));
 }
 
+// The prepared public key, or the tool's error naming the file.
+VerifyingKey load_verifying_key(const std::string& path, const Bytes& pub) {
+    try {
+        return VerifyingKey::from_bytes(pub);
+    } catch (const Error& e) {
+        if (e.code() == Errc::malformed_public_key) fail_malformed_public_key(path, pub);
+        throw ToolError(shown(path) + ": " + e.what());
+    }
+}
+
 // ---- Writing ---------------------------------------------------------------
 
 bool exists_lstat(const std::string& path) {
@@ -432,18 +442,12 @@ int do_verify(const Command& cmd) {
         throw ToolError(shown(cmd.signature) + ": signature is " + level_text(*sig_level) + " but public key " +
                         shown(cmd.public_key) + " is " + level_text(pub_level));
 
-    std::optional<VerifyingKey> key;
-    try {
-        key = VerifyingKey::from_bytes(pub);
-    } catch (const Error& e) {
-        if (e.code() == Errc::malformed_public_key) fail_malformed_public_key(cmd.public_key, pub);
-        throw ToolError(shown(cmd.public_key) + ": " + e.what());
-    }
+    const VerifyingKey key = load_verifying_key(cmd.public_key, pub);
 
     const Bytes message = read_message(cmd.input);
     bool valid = false;
     try {
-        valid = key->verify(signature, message);
+        valid = key.verify(signature, message);
     } catch (const Error& e) {
         throw ToolError(shown(cmd.signature) + ": " + e.what());
     }
@@ -640,13 +644,7 @@ int do_sign_batch(const Command& cmd) {
 int do_verify_batch(const Command& cmd) {
     const Bytes pub = read_object<Bytes>(cmd.public_key, ObjectKind::public_key);
     const Level pub_level = public_key_level(cmd.public_key, pub);
-    std::optional<VerifyingKey> key;
-    try {
-        key = VerifyingKey::from_bytes(pub);
-    } catch (const Error& e) {
-        if (e.code() == Errc::malformed_public_key) fail_malformed_public_key(cmd.public_key, pub);
-        throw ToolError(shown(cmd.public_key) + ": " + e.what());
-    }
+    const VerifyingKey key = load_verifying_key(cmd.public_key, pub);
 
     const auto work = [&](std::size_t i) {
         return guarded([&] {
@@ -660,7 +658,7 @@ int do_verify_batch(const Command& cmd) {
                                 shown(cmd.public_key) + " is " + level_text(pub_level));
             const Bytes message = read_message(file);
             try {
-                return key->verify(signature, message) ? kExitValid : kExitInvalid;
+                return key.verify(signature, message) ? kExitValid : kExitInvalid;
             } catch (const Error& e) {
                 throw ToolError(name + ": " + e.what());
             }
