@@ -50,10 +50,9 @@ public:
 
     // The next n <= 56 bits as an integer; false when the input ends first.
     bool get(unsigned n, std::uint64_t& v) {
-        while (fill_ < n) {
-            if (pos_ == bytes_) return false;
-            acc_ |= std::uint64_t{in_[pos_++]} << fill_;
-            fill_ += 8;
+        if (fill_ < n) {
+            top_up();
+            if (fill_ < n) return false;
         }
         v = acc_ & ((std::uint64_t{1} << n) - 1);
         acc_ >>= n;
@@ -68,9 +67,8 @@ public:
         count = 0;
         for (;;) {
             if (fill_ == 0) {
-                if (pos_ == bytes_) return false;
-                acc_ = in_[pos_++];
-                fill_ = 8;
+                top_up();
+                if (fill_ == 0) return false;
             }
             const auto ones = static_cast<unsigned>(std::countr_one(acc_));
             if (ones < fill_) {
@@ -83,6 +81,25 @@ public:
             acc_ = 0;
             fill_ = 0;
             if (count > max) return false;
+        }
+    }
+
+    // Whole bytes into the accumulator until it holds at least 56 bits or the
+    // input ends: eight at a time (one load) while they last.
+    void top_up() {
+        if (fill_ >= 56) return;
+        if (bytes_ - pos_ >= 8) {
+            std::uint64_t w = 0;
+            for (unsigned i = 0; i < 8; ++i) w |= std::uint64_t{in_[pos_ + i]} << (8 * i);
+            const unsigned take = (63 - fill_) / 8;  // 1..7 bytes: fill_ ends in [56, 63]
+            acc_ |= (w & ((std::uint64_t{1} << (8 * take)) - 1)) << fill_;
+            pos_ += take;
+            fill_ += 8 * take;
+            return;
+        }
+        while (fill_ < 56 && pos_ < bytes_) {
+            acc_ |= std::uint64_t{in_[pos_++]} << fill_;
+            fill_ += 8;
         }
     }
 
@@ -136,17 +153,21 @@ bool decode_compressed(const std::uint8_t* in, std::size_t in_bytes, std::size_t
     };
     if (low_bits > kMaxLowBits || in_bytes < kSaltBytes) return fail();
     BitReader r(in + kSaltBytes, in_bytes - kSaltBytes);
+    // Signs are random bits: applied with masks rather than branches, and a
+    // negative zero is remembered and refused at the end.
+    std::uint64_t negative_zero = 0;
     for (std::size_t i = 0; i < m; ++i) {
         std::uint64_t head;
         if (!r.get(1 + low_bits, head)) return fail();
-        const bool negative = (head & 1) != 0;
         std::uint64_t high;
         if (!r.get_unary(kMaxUnary, high)) return fail();
+        const std::uint64_t negative = head & 1;
         const std::uint64_t mag = (high << low_bits) | (head >> 1);
-        if (negative && mag == 0) return fail();  // negative zero
-        x[i] = negative ? -static_cast<std::int64_t>(mag) : static_cast<std::int64_t>(mag);
+        negative_zero |= negative & static_cast<std::uint64_t>(mag == 0);
+        const std::int64_t mask = -static_cast<std::int64_t>(negative);
+        x[i] = (static_cast<std::int64_t>(mag) ^ mask) - mask;
     }
-    if (!r.rest_is_zero()) return fail();
+    if (negative_zero != 0 || !r.rest_is_zero()) return fail();
     std::memcpy(salt40, in, kSaltBytes);
     return true;
 }
