@@ -150,6 +150,25 @@ RINGTRAP_KERNEL(narrow_round_r, narrow_round_body, NARROW_PARAMS(sizeof kNarrowR
 RINGTRAP_KERNEL(narrow_round_rw, narrow_round_body, NARROW_PARAMS(sizeof kNarrowWideRcdt / sizeof kNarrowWideRcdt[0]), (table, w, np, r, a, b, z, acc))
 #undef NARROW_PARAMS
 
+// The end of a round of attempts (acc already declassified): accepted samples
+// go to their places in out, the rejected slots (index, r, c0) move to the
+// front to be tried again first; returns how many there are.
+inline std::size_t settle_round(const u64* acc, const u64* z, std::size_t np, std::size_t* idx, double* rr, i64* c0,
+                                i64* out) noexcept {
+    std::size_t retry = 0;
+    for (std::size_t j = 0; j < np; ++j) {
+        if (acc[j] != 0) {
+            out[idx[j]] = static_cast<i64>(z[j]) + c0[j];
+        } else {
+            idx[retry] = idx[j];
+            rr[retry] = rr[j];
+            c0[retry] = c0[j];
+            ++retry;
+        }
+    }
+    return retry;
+}
+
 // Rounds of up to kChunk attempts: the samples rejected in a round are tried
 // again first in the next one, and the round is filled up with the next new
 // samples, so every round but the last few is full (no shrinking rounds of a
@@ -170,19 +189,9 @@ void narrow_batch(WordStream& ws, const Rcdt96 (&table)[N], double b, const doub
         }
         round(table, StreamAccess::window(ws, 3 * np), np, rr, a, b, z, acc);
         StreamAccess::advance(ws, 3 * np);
-        retry = 0;
         // The acceptance rate depends on the public width only. (One request per round.)
         ct::declassify(acc, np * sizeof *acc);
-        for (std::size_t j = 0; j < np; ++j) {
-            if (acc[j] != 0) {
-                out[idx[j]] = static_cast<i64>(z[j]) + c0[j];
-            } else {
-                idx[retry] = idx[j];
-                rr[retry] = rr[j];
-                c0[retry] = c0[j];
-                ++retry;
-            }
-        }
+        retry = settle_round(acc, z, np, idx, rr, c0, out);
     }
     wipe(rr);
     wipe(c0);
@@ -390,19 +399,9 @@ void sample_wide_batch(WordStream& ws, const WideWidth& w, const double* centres
             acc[j] = wide_attempt(k, w.inv_2s2_ln2, w.ccs, rr[j], words[j], words[np + j], words[2 * np + j],
                                   words[3 * np + j], z[j]);
         StreamAccess::advance(ws, 4 * np);
-        retry = 0;
         // The acceptance rate is the constant above, whatever the width and centre. (One request per round.)
         ct::declassify(acc, np * sizeof *acc);
-        for (std::size_t j = 0; j < np; ++j) {
-            if (acc[j] != 0) {
-                out[idx[j]] = static_cast<i64>(z[j]) + c0[j];
-            } else {
-                idx[retry] = idx[j];
-                rr[retry] = rr[j];
-                c0[retry] = c0[j];
-                ++retry;
-            }
-        }
+        retry = settle_round(acc, z, np, idx, rr, c0, out);
     }
     wipe(rr);
     wipe(c0);

@@ -355,27 +355,13 @@ void sign(const PublicKey& pk, const SecretKey& sk, const std::uint8_t* msg, std
     static_cast<void>(session.finish(x));
 }
 
-bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg, std::uint64_t len) {
-    if (pk.params == nullptr || x == nullptr || (msg == nullptr && len > 0)) return false;
-    const ParamSet& p = *pk.params;
-    const NttTables& t = ntt_tables(p);
-    const std::int64_t n = p.n;
-    VerifyWorkspace& w = verify_workspace();
-    std::int32_t* row = sized(w.row, n);
-    Check check{t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p))};
-    std::fill(check.acc, check.acc + n, 0);
-    for (std::int64_t i = 0; i < p.k + 2 && check.norm2 <= check.bound; ++i) {
-        ntt_load(t, row, x + i * n);
-        check.entry(row, pk.a_ntt.data() + i * n);
-    }
-    if (check.norm2 > check.bound) return false;
-    std::int64_t* u = sized(w.u, n);
-    Hash(msg, len, n, p.q, u);
-    return check.passes(u);
-}
+namespace {
 
-bool verify_signature_bytes(const PublicKey& pk, const std::uint8_t* sig, const std::uint8_t* msg, std::uint64_t len) {
-    if (pk.params == nullptr || sig == nullptr || (msg == nullptr && len > 0)) return false;
+// Verification against a prepared public key, whatever the signature's form:
+// load_row(t, row, i) puts entry i into row (values in (-q, q)) and says
+// whether it was in the signer's form.
+template <typename LoadRow>
+bool verify_rows(const PublicKey& pk, const std::uint8_t* msg, std::uint64_t len, LoadRow load_row) {
     const ParamSet& p = *pk.params;
     const NttTables& t = ntt_tables(p);
     const std::int64_t n = p.n;
@@ -383,17 +369,36 @@ bool verify_signature_bytes(const PublicKey& pk, const std::uint8_t* sig, const 
     std::int32_t* row = sized(w.row, n);
     Check check{t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p))};
     std::fill(check.acc, check.acc + n, 0);
-    // Only the signer's form is accepted (centred residues, no negative zero):
-    // one encoding per signature, so a valid one cannot be turned into another.
     bool canonical = true;
     for (std::int64_t i = 0; i < p.k + 2 && check.norm2 <= check.bound; ++i) {
-        canonical &= ntt_load_bytes(t, row, sig + 4 * i * n);
+        canonical &= load_row(t, row, i);
         check.entry(row, pk.a_ntt.data() + i * n);
     }
     if (!canonical || check.norm2 > check.bound) return false;
     std::int64_t* u = sized(w.u, n);
     Hash(msg, len, n, p.q, u);
     return check.passes(u);
+}
+
+}  // namespace
+
+bool verify(const PublicKey& pk, const std::int64_t* x, const std::uint8_t* msg, std::uint64_t len) {
+    if (pk.params == nullptr || x == nullptr || (msg == nullptr && len > 0)) return false;
+    const std::int64_t n = pk.params->n;
+    return verify_rows(pk, msg, len, [&](const NttTables& t, std::int32_t* row, std::int64_t i) {
+        ntt_load(t, row, x + i * n);
+        return true;
+    });
+}
+
+bool verify_signature_bytes(const PublicKey& pk, const std::uint8_t* sig, const std::uint8_t* msg, std::uint64_t len) {
+    if (pk.params == nullptr || sig == nullptr || (msg == nullptr && len > 0)) return false;
+    const std::int64_t n = pk.params->n;
+    // Only the signer's form is accepted (centred residues, no negative zero):
+    // one encoding per signature, so a valid one cannot be turned into another.
+    return verify_rows(pk, msg, len, [&](const NttTables& t, std::int32_t* row, std::int64_t i) {
+        return ntt_load_bytes(t, row, sig + 4 * i * n);
+    });
 }
 
 Verdict verify_bytes(const ParamSet& p, const std::uint8_t* pk_bytes, const std::uint8_t* sig, const std::uint8_t* msg,
