@@ -513,7 +513,8 @@ Signature SigningKey::sign(const std::uint8_t* msg, std::size_t len, WordStream&
     }
     // The salt is published with the signature.
     ct::declassify(sig.salt.data(), sig.salt.size());
-    std::vector<std::int64_t> u(sz(p.n));
+    std::vector<std::int64_t>& u = sig.target;
+    u.resize(sz(p.n));
     hash_to_ring(p, sig.salt.data(), msg, len, u.data());
 
     sig.x.assign(m, 0);
@@ -549,9 +550,8 @@ Signature SigningKey::sign(const std::uint8_t* msg, std::size_t len) const {
 // ---------------------------------------------------------------------------
 // Verification (public data: variable time is fine)
 
-bool verify(const PublicKey& pk, const std::uint8_t* salt, const std::int64_t* x, const std::uint8_t* msg,
-            std::size_t len) {
-    if (pk.params == nullptr || salt == nullptr || x == nullptr || (msg == nullptr && len > 0)) return false;
+bool verify_target(const PublicKey& pk, const std::int64_t* x, const std::int64_t* target) {
+    if (pk.params == nullptr || x == nullptr || target == nullptr) return false;
     const KiParamSet& p = *pk.params;
     const std::size_t n = sz(p.n), m = sz(p.m());
     if (pk.a_ntt.size() != m) return false;
@@ -570,13 +570,17 @@ bool verify(const PublicKey& pk, const std::uint8_t* salt, const std::int64_t* x
         ntt_pointwise_acc(nt, acc.data(), pk.a_ntt.data() + e * n, row.data());
     }
     ntt_inverse(nt, acc.data(), true);
-    std::vector<std::int64_t> u(n);
-    hash_to_ring(p, salt, msg, len, u.data());
-    for (std::size_t j = 0; j < n; ++j) {
-        std::int64_t d = (u[j] - acc[j]) % p.q;
-        if (d != 0) return false;
-    }
+    for (std::size_t j = 0; j < n; ++j)
+        if ((target[j] - acc[j]) % p.q != 0) return false;
     return true;
+}
+
+bool verify(const PublicKey& pk, const std::uint8_t* salt, const std::int64_t* x, const std::uint8_t* msg,
+            std::size_t len) {
+    if (pk.params == nullptr || salt == nullptr || x == nullptr || (msg == nullptr && len > 0)) return false;
+    std::vector<std::int64_t> u(sz(pk.params->n));
+    hash_to_ring(*pk.params, salt, msg, len, u.data());
+    return verify_target(pk, x, u.data());
 }
 
 bool verify(const PublicKey& pk, const Signature& sig, const std::uint8_t* msg, std::size_t len) {

@@ -81,6 +81,9 @@ bool key_pair_matches(const PublicKey& pk, const SecretKey& sk);
 struct Signature {
     std::array<std::uint8_t, kSaltBytes> salt{};
     std::vector<std::int64_t> x;  // (k+2) n centred coefficients
+    // H(salt, message), the n coefficients A x equals: kept so that the
+    // signer's own check before release does not hash the message again.
+    std::vector<std::int64_t> target;
 };
 
 // A secret key prepared for signing: T in the NTT and FFT domains and the
@@ -146,5 +149,8 @@ private:
 bool verify(const PublicKey& pk, const std::uint8_t* salt, const std::int64_t* x, const std::uint8_t* msg,
             std::size_t len);
 bool verify(const PublicKey& pk, const Signature& sig, const std::uint8_t* msg, std::size_t len);
+// The check verify makes once the message is hashed: x within the bound and
+// A x = target (n coefficients, any representatives mod q).
+bool verify_target(const PublicKey& pk, const std::int64_t* x, const std::int64_t* target);
 
 }  // namespace ringtrap::ki

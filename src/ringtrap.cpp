@@ -230,7 +230,8 @@ Bytes sign_ki(const ki::SigningKey& key, const ki::PublicKey& pub, std::span<con
         }
         // A fault during signing, or a secret key that does not belong to the
         // public key: such a signature must not leave the library.
-        if (!ki::verify(pub, sig, message.data(), message.size()))
+        if (sig.x.size() != static_cast<std::size_t>(p.m()) || sig.target.size() != static_cast<std::size_t>(p.n) ||
+            !ki::verify_target(pub, sig.x.data(), sig.target.data()))
             throw Error(Errc::signing_failed, "the fresh signature did not verify; it was discarded");
         if (encode_compressed(sig.salt.data(), sig.x.data(), sig.x.size(), static_cast<unsigned>(p.low_bits), out.data(),
                               out.size()))
