@@ -10,7 +10,7 @@
 //
 // Four implementations produce identical bytes: a one-block reference, a
 // portable multi-block routine written lane by lane so that compilers can
-// vectorise it, and AVX2 and AVX-512VL routines (x86 only, chosen at run time).
+// vectorise it, and AVX2 and AVX-512 routines (x86 only, chosen at run time).
 #pragma once
 
 #include <array>
@@ -49,9 +49,11 @@ bool have_avx2() noexcept;
 void blocks_avx2(const Key& key, std::uint64_t counter, std::uint64_t nonce, std::uint8_t* out,
                  std::size_t nblocks) noexcept;
 
-// The same eight-block routine with the AVX-512VL rotate instruction, and
-// whether this build and processor have it; blocks() prefers it. Falls back to
-// the portable routine when called without it.
+// The AVX-512 routine: sixteen blocks per pass in 512-bit vectors, then
+// eight-block passes on 256-bit vectors with the AVX-512VL rotate for the
+// rest; and whether this build and processor have it (AVX-512F and VL).
+// blocks() prefers it. Falls back to the portable routine when called
+// without it.
 bool have_avx512vl() noexcept;
 void blocks_avx512vl(const Key& key, std::uint64_t counter, std::uint64_t nonce, std::uint8_t* out,
                      std::size_t nblocks) noexcept;

@@ -15,7 +15,7 @@ namespace {
 TEST(ChaCha20Paths, Avx512vlMatchesTheReference) {
     if (!have_avx512vl()) GTEST_SKIP() << "no AVX-512VL on this processor";
     std::mt19937_64 rng(13);
-    for (std::size_t nblocks : {1u, 8u, 9u, 16u, 23u}) {
+    for (std::size_t nblocks : {1u, 8u, 9u, 16u, 23u, 24u, 33u, 48u}) {
         for (std::uint64_t counter : {std::uint64_t{0}, (std::uint64_t{1} << 32) - 3, ~std::uint64_t{0} - 20}) {
             Key key;
             for (auto& w : key) w = static_cast<std::uint32_t>(rng());
