@@ -13,6 +13,14 @@
 //   span 2: a0 a1 b0 b1 a4 a5 b4 b5   (unpack of 64-bit halves)
 //   span 1: a0 b0 a2 b2 a4 b4 a6 b6   (32-bit blend with shifts)
 // and the high vector holds the partner of each lane.
+//
+// Layers are merged so that coefficients go through memory rarely: for n >= 64
+// the forward transform runs the longest spans in passes of up to three layers
+// over eight vectors at a time, then the last six layers (spans 32 down to 1)
+// on each block of 64 coefficients while it sits in registers; the inverse
+// runs the same passes in the opposite order and applies its final scaling
+// in the last one. Every butterfly, twiddle and reduction is that of the
+// portable code, only the order in which independent butterflies run differs.
 #include "ntt.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -95,6 +103,196 @@ __attribute__((target("avx2"))) inline void join(int span, __m256i lo, __m256i h
     }
 }
 
+// montmul_v for a twiddle that is the same in every lane: its odd lanes need
+// no shift.
+__attribute__((target("avx2"))) inline __m256i montmul_bc(__m256i x, __m256i z, __m256i zq, __m256i q) noexcept {
+    const __m256i t = _mm256_mullo_epi32(x, zq);
+    const __m256i pe = _mm256_mul_epi32(x, z);
+    const __m256i po = _mm256_mul_epi32(_mm256_srli_epi64(x, 32), z);
+    const __m256i te = _mm256_mul_epi32(t, q);
+    const __m256i to = _mm256_mul_epi32(_mm256_srli_epi64(t, 32), q);
+    const __m256i re = _mm256_srli_epi64(_mm256_sub_epi64(pe, te), 32);
+    const __m256i ro = _mm256_sub_epi64(po, to);
+    return _mm256_blend_epi32(re, ro, 0xAA);
+}
+
+__attribute__((target("avx2"))) inline bool bit_set(std::uint32_t mask, int layer) noexcept {
+    return ((mask >> layer) & 1u) != 0;
+}
+
+// Forward layers `first` .. first + K - 1 on 2^K vectors v[m] sitting at
+// coefficient offsets m * S (S = the shortest span of these layers) within a
+// block whose number at layer `first` is `block`. At layer first + i the
+// span is S 2^(K-1-i): v[m] meets v[m + 2^(K-1-i)], and the butterfly's
+// twiddle is that of block (block 2^i + (m >> (K-i))) of the layer.
+template <int K>
+__attribute__((target("avx2"))) inline void forward_layers(const NttTables& t, const Consts& c, __m256i* v, int first,
+                                                           std::int32_t block) noexcept {
+    constexpr int V = 1 << K;
+#pragma GCC unroll 4
+    for (int i = 0; i < K; ++i) {
+        const int layer = first + i;
+        if (bit_set(t.fwd_reduce_before, layer))
+#pragma GCC unroll 8
+            for (int m = 0; m < V; ++m) v[m] = reduce_v(v[m], c);
+        const int half = 1 << (K - 1 - i);
+#pragma GCC unroll 8
+        for (int m = 0; m < V; ++m) {
+            if (m & half) continue;
+            const auto idx = static_cast<std::size_t>((std::int32_t{1} << layer) + (block << i) + (m >> (K - i)));
+            const __m256i z = _mm256_set1_epi32(t.zetas[idx]);
+            const __m256i zq = _mm256_set1_epi32(t.zetas_qinv[idx]);
+            const __m256i w = montmul_bc(v[m + half], z, zq, c.q);
+            v[m + half] = _mm256_sub_epi32(v[m], w);
+            v[m] = _mm256_add_epi32(v[m], w);
+        }
+    }
+}
+
+// K forward layers from `first` over the whole array, in memory passes.
+template <int K>
+__attribute__((target("avx2"))) void forward_pass(const NttTables& t, const Consts& c, std::int32_t* a, int first) noexcept {
+    const std::int32_t span = t.n >> (first + 1);       // longest span of the pass
+    const std::int32_t stride = span >> (K - 1);        // shortest span
+    __m256i v[1 << K];
+    for (std::int32_t start = 0, block = 0; start < t.n; start += 2 * span, ++block) {
+        for (std::int32_t j = start; j < start + stride; j += 8) {
+#pragma GCC unroll 8
+            for (int m = 0; m < (1 << K); ++m) v[m] = load(a + j + m * stride);
+            forward_layers<K>(t, c, v, first, block);
+#pragma GCC unroll 8
+            for (int m = 0; m < (1 << K); ++m) store(a + j + m * stride, v[m]);
+        }
+    }
+}
+
+// The last six forward layers (spans 32 .. 1) on each block of 64.
+__attribute__((target("avx2"))) void forward_last6(const NttTables& t, const Consts& c, std::int32_t* a) noexcept {
+    const int first = t.log_n - 6;
+    const std::size_t half = static_cast<std::size_t>(t.n) / 2;
+    __m256i v[8];
+    for (std::int32_t g = 0; g < t.n / 64; ++g) {
+        std::int32_t* blk = a + 64 * g;
+#pragma GCC unroll 8
+        for (int m = 0; m < 8; ++m) v[m] = load(blk + 8 * m);
+        forward_layers<3>(t, c, v, first, g);
+#pragma GCC unroll 3
+        for (int span = 0; span < 3; ++span) {
+            const bool reduce = bit_set(t.fwd_reduce_before, first + 3 + span);
+#pragma GCC unroll 4
+            for (int p = 0; p < 4; ++p) {
+                __m256i& va = v[2 * p];
+                __m256i& vb = v[2 * p + 1];
+                if (reduce) {
+                    va = reduce_v(va, c);
+                    vb = reduce_v(vb, c);
+                }
+                const std::size_t off = static_cast<std::size_t>(span) * half + static_cast<std::size_t>(4 * g + p) * 8;
+                __m256i lo, hi;
+                split(span, va, vb, lo, hi);
+                const __m256i w = montmul_v(hi, load(t.lane_zetas.data() + off), load(t.lane_zetas_qinv.data() + off), c.q);
+                join(span, _mm256_add_epi32(lo, w), _mm256_sub_epi32(lo, w), va, vb);
+            }
+        }
+        if (t.fwd_reduce_after)
+            for (int m = 0; m < 8; ++m) v[m] = reduce_v(v[m], c);
+#pragma GCC unroll 8
+        for (int m = 0; m < 8; ++m) store(blk + 8 * m, v[m]);
+    }
+}
+
+// Inverse layers `first` .. first + K - 1 on 2^K vectors at offsets m * S
+// (S = the span of layer `first`) within a block of S 2^K coefficients whose
+// number is `block`: at layer first + i, v[m] meets v[m + 2^i] with the
+// twiddle of block (block 2^(K-1-i) + (m >> (i+1))) of that layer. With
+// `scale`, every vector is multiplied by f afterwards (the final scaling).
+template <int K>
+__attribute__((target("avx2"))) inline void inverse_layers(const NttTables& t, const Consts& c, __m256i* v, int first,
+                                                           std::int32_t block) noexcept {
+    constexpr int V = 1 << K;
+#pragma GCC unroll 4
+    for (int i = 0; i < K; ++i) {
+        const int layer = first + i;
+        if (bit_set(t.inv_reduce_before, layer))
+#pragma GCC unroll 8
+            for (int m = 0; m < V; ++m) v[m] = reduce_v(v[m], c);
+        const int half = 1 << i;
+        const std::int32_t base = t.n >> (layer + 1);  // n / (2 span)
+#pragma GCC unroll 8
+        for (int m = 0; m < V; ++m) {
+            if (m & half) continue;
+            const auto idx = static_cast<std::size_t>(base + (block << (K - 1 - i)) + (m >> (i + 1)));
+            const __m256i z = _mm256_set1_epi32(t.zetas_inv[idx]);
+            const __m256i zq = _mm256_set1_epi32(t.zetas_inv_qinv[idx]);
+            const __m256i u = v[m];
+            v[m] = _mm256_add_epi32(u, v[m + half]);
+            v[m + half] = montmul_bc(_mm256_sub_epi32(u, v[m + half]), z, zq, c.q);
+        }
+    }
+}
+
+__attribute__((target("avx2"))) inline void scale_all(__m256i* v, int count, __m256i f, __m256i fq, __m256i q) noexcept {
+#pragma GCC unroll 8
+    for (int m = 0; m < count; ++m) v[m] = montmul_bc(v[m], f, fq, q);
+}
+
+// The first six inverse layers (spans 1 .. 32) on each block of 64; with
+// `scale` (n = 64) also the final scaling.
+__attribute__((target("avx2"))) void inverse_first6(const NttTables& t, const Consts& c, std::int32_t* a, bool scale,
+                                                    __m256i f, __m256i fq) noexcept {
+    const std::size_t half = static_cast<std::size_t>(t.n) / 2;
+    __m256i v[8];
+    for (std::int32_t g = 0; g < t.n / 64; ++g) {
+        std::int32_t* blk = a + 64 * g;
+#pragma GCC unroll 8
+        for (int m = 0; m < 8; ++m) v[m] = load(blk + 8 * m);
+#pragma GCC unroll 3
+        for (int span = 2; span >= 0; --span) {
+            const bool reduce = bit_set(t.inv_reduce_before, 2 - span);
+#pragma GCC unroll 4
+            for (int p = 0; p < 4; ++p) {
+                __m256i& va = v[2 * p];
+                __m256i& vb = v[2 * p + 1];
+                if (reduce) {
+                    va = reduce_v(va, c);
+                    vb = reduce_v(vb, c);
+                }
+                const std::size_t off = static_cast<std::size_t>(span) * half + static_cast<std::size_t>(4 * g + p) * 8;
+                __m256i lo, hi;
+                split(span, va, vb, lo, hi);
+                const __m256i sum = _mm256_add_epi32(lo, hi);
+                const __m256i diff = montmul_v(_mm256_sub_epi32(lo, hi), load(t.lane_zetas_inv.data() + off),
+                                               load(t.lane_zetas_inv_qinv.data() + off), c.q);
+                join(span, sum, diff, va, vb);
+            }
+        }
+        inverse_layers<3>(t, c, v, 3, g);
+        if (scale) scale_all(v, 8, f, fq, c.q);
+#pragma GCC unroll 8
+        for (int m = 0; m < 8; ++m) store(blk + 8 * m, v[m]);
+    }
+}
+
+// K inverse layers from `first` over the whole array; with `scale` the final
+// scaling too.
+template <int K>
+__attribute__((target("avx2"))) void inverse_pass(const NttTables& t, const Consts& c, std::int32_t* a, int first,
+                                                  bool scale, __m256i f, __m256i fq) noexcept {
+    const std::int32_t stride = std::int32_t{1} << first;  // shortest span of the pass
+    const std::int32_t width = stride << K;                // coefficients per block
+    __m256i v[1 << K];
+    for (std::int32_t start = 0, block = 0; start < t.n; start += width, ++block) {
+        for (std::int32_t j = start; j < start + stride; j += 8) {
+#pragma GCC unroll 8
+            for (int m = 0; m < (1 << K); ++m) v[m] = load(a + j + m * stride);
+            inverse_layers<K>(t, c, v, first, block);
+            if (scale) scale_all(v, 1 << K, f, fq, c.q);
+#pragma GCC unroll 8
+            for (int m = 0; m < (1 << K); ++m) store(a + j + m * stride, v[m]);
+        }
+    }
+}
+
 }  // namespace
 
 bool ntt_have_avx2() noexcept {
@@ -108,6 +306,17 @@ __attribute__((target("avx2"))) void ntt_forward_avx2(const NttTables& t, std::i
         return;
     }
     const Consts c = consts_of(t);
+    if (t.n >= 64) {
+        // The longest spans three layers at a time (the first pass takes the
+        // remainder), then the last six layers block by block.
+        int layer = 0;
+        const int leading = t.log_n - 6;
+        if (leading % 3 == 1) forward_pass<1>(t, c, a, layer++);
+        if (leading % 3 == 2) forward_pass<2>(t, c, a, layer), layer += 2;
+        for (; layer < leading; layer += 3) forward_pass<3>(t, c, a, layer);
+        forward_last6(t, c, a);
+        return;
+    }
     const std::int32_t nn = t.n;
     std::int32_t idx = 0;
     int layer = 0;
@@ -159,6 +368,21 @@ __attribute__((target("avx2"))) void ntt_inverse_avx2(const NttTables& t, std::i
         return;
     }
     const Consts c = consts_of(t);
+    if (t.n >= 64) {
+        const std::int32_t fs = after_montmul ? t.inv_scale_mont : t.inv_scale;
+        const __m256i f = _mm256_set1_epi32(fs);
+        const __m256i fq = _mm256_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(fs) * t.qinv));
+        // The first six layers block by block, then the longer spans three
+        // layers at a time (the last pass takes the remainder and scales).
+        const int trailing = t.log_n - 6;
+        inverse_first6(t, c, a, trailing == 0, f, fq);
+        int layer = 6;
+        for (; t.log_n - layer >= 3; layer += 3)
+            inverse_pass<3>(t, c, a, layer, layer + 3 == t.log_n, f, fq);
+        if (t.log_n - layer == 2) inverse_pass<2>(t, c, a, layer, true, f, fq);
+        if (t.log_n - layer == 1) inverse_pass<1>(t, c, a, layer, true, f, fq);
+        return;
+    }
     const std::int32_t nn = t.n;
     const std::size_t half = static_cast<std::size_t>(nn) / 2;
     // Spans 1, 2, 4 on each group of 16 (layers 0, 1, 2).

@@ -279,7 +279,7 @@ std::pair<std::int64_t, std::int64_t> find_modulus(std::int64_t lower, int log_n
 TEST(NttOtherModuli, ReductionSchedulesAndWideRoute) {
     for (const std::int64_t lower : {std::int64_t{1} << 20, std::int64_t{1} << 29, (std::int64_t{1} << 30) - (1 << 16),
                                      (std::int64_t{1} << 30) + 1, (std::int64_t{1} << 31) - (1 << 16)}) {
-        for (const int log_n : {4, 5, 11}) {
+        for (const int log_n : {4, 5, 6, 7, 8, 11}) {
             const auto [q, psi] = find_modulus(lower, log_n);
             if (q >= (std::int64_t{1} << 31)) continue;
             SCOPED_TRACE("q = " + std::to_string(q) + ", n = " + std::to_string(1 << log_n));
