@@ -70,16 +70,47 @@ SecretBuffer<std::int64_t> field_node(const double* f, const double* c, std::siz
 // Coefficient i of a record, 0 past its end.
 std::int64_t coeff_or_zero(const poly_R& p, std::int64_t i) { return p.coeffs != nullptr && i < p.len ? p.coeffs[i] : 0; }
 
+// A sum of `terms` pointwise products in the transform domain: in 64 bits with
+// one reduction at the end where the modulus leaves room for that many
+// products (always at the built-in sets), chained otherwise.
+class RowSum {
+public:
+    RowSum(const NttTables& t, std::int64_t terms)
+        : t_(t), wide_(terms <= ntt_wide_terms(t)), sum64_(wide_ ? static_cast<std::size_t>(t.n) : 0),
+          sum32_(wide_ ? 0 : static_cast<std::size_t>(t.n)) {}
+    void add(const std::int32_t* a, const std::int32_t* b) noexcept {
+        if (wide_)
+            ntt_mul_acc_wide(t_, sum64_.data(), a, b);
+        else
+            ntt_pointwise_acc(t_, sum32_.data(), a, b);
+    }
+    // The sum times 2^-32, in (-q, q) (for ntt_inverse(..., true)).
+    void result(std::int32_t* out) noexcept {
+        if (wide_)
+            ntt_reduce_wide(t_, out, sum64_.data());
+        else
+            std::copy(sum32_.data(), sum32_.data() + t_.n, out);
+    }
+
+private:
+    const NttTables& t_;
+    bool wide_;
+    SecretBuffer<std::int64_t> sum64_;  // zeroed on allocation: an empty wide sum
+    SecretBuffer<std::int32_t> sum32_;
+};
+
 // One short block s^2 - zeta (T T) from a row in the transform domain, as the
 // plain computation would produce it, reduced to its plan.
 FieldSamplerPlan block_plan(const NttTables& t, std::int64_t gadget_len, const SecretBuffer<std::int32_t>& row_ntt,
                             double zeta, double s_) {
     const auto len = static_cast<std::size_t>(t.n);
     SecretBuffer<std::int32_t> acc(len);
+    RowSum sum(t, gadget_len);
     for (std::int64_t j = 0; j < gadget_len; ++j) {
         const std::int32_t* e = row_ntt.data() + static_cast<std::size_t>(j) * len;
-        ntt_pointwise_acc(t, acc.data(), e, e);
+        sum.add(e, e);
     }
+    sum.result(acc.data());
     ntt_inverse(t, acc.data(), true);
     SecretBuffer<double> block(len);
     for (std::size_t i = 0; i < len; ++i) block[i] = static_cast<double>(centre(acc[i], t.q)) * (-zeta);
@@ -309,13 +340,16 @@ bool sample_perturbation(const PerturbationKey& key, std::int64_t* p_out, std::i
     // T1 G and T0 G: each G entry is transformed once and both products are
     // accumulated in the transform domain, with one inverse each.
     SecretBuffer<std::int32_t> h1(ulen), h0(ulen), own(g_ntt == nullptr ? ulen : 0);
+    RowSum sum1(t, key.gadget_len), sum0(t, key.gadget_len);
     for (std::int64_t j = 0; j < key.gadget_len; ++j) {
         std::int32_t* gj = g_ntt != nullptr ? g_ntt + j * len : own.data();
         ntt_load(t, gj, G + j * len);
         ntt_forward(t, gj);
-        ntt_pointwise_acc(t, h1.data(), key.t1_ntt.data() + j * len, gj);
-        ntt_pointwise_acc(t, h0.data(), key.t0_ntt.data() + j * len, gj);
+        sum1.add(key.t1_ntt.data() + j * len, gj);
+        sum0.add(key.t0_ntt.data() + j * len, gj);
     }
+    sum1.result(h1.data());
+    sum0.result(h0.data());
     ntt_inverse(t, h1.data(), true);
     ntt_inverse(t, h0.data(), true);
 

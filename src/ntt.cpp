@@ -288,8 +288,65 @@ void ntt_pointwise_acc_portable(const NttTables& t, std::int32_t* acc, const std
     }
 }
 
+namespace {
+
+// Where position i of a row sits in a wide accumulator.
+inline std::size_t wide_slot(std::int32_t n, std::int32_t i) noexcept {
+    if (n < 8) return static_cast<std::size_t>(i);
+    const std::int32_t j = i & 7;
+    return static_cast<std::size_t>((i & ~7) + ((j & 1) != 0 ? 4 + (j >> 1) : j >> 1));
+}
+
+}  // namespace
+
+std::int64_t ntt_wide_terms(const NttTables& t) noexcept {
+    // Each product is at most (q - 1)^2 in magnitude; a sum below 2^62 keeps
+    // the reduction's intermediate values inside 64 and then 31 bits.
+    const std::int64_t m = std::int64_t{t.q} - 1;
+    return ((std::int64_t{1} << 62) - 1) / (m * m);
+}
+
+void ntt_wide_clear(const NttTables& t, std::int64_t* acc) noexcept {
+    for (std::int32_t i = 0; i < t.n; ++i) acc[i] = 0;
+}
+
+void ntt_mul_acc_wide_portable(const NttTables& t, std::int64_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept {
+    for (std::int32_t i = 0; i < t.n; ++i) acc[wide_slot(t.n, i)] += std::int64_t{a[i]} * b[i];
+}
+
+void ntt_reduce_wide_portable(const NttTables& t, std::int32_t* out, const std::int64_t* acc) noexcept {
+    for (std::int32_t i = 0; i < t.n; ++i) {
+        // Montgomery reduction of the 64-bit sum (|sum| < 2^62, so sum - t q
+        // cannot overflow and the result is below 2^31), then to (-q, q).
+        const std::int64_t x = acc[wide_slot(t.n, i)];
+        const auto m = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(x)) * t.qinv);
+        const auto r = static_cast<std::int32_t>((x - std::int64_t{m} * t.q) >> 32);
+        out[i] = montmul(r, t.r_mod, t.q, t.qinv);
+    }
+}
+
+void ntt_mul_acc_wide(const NttTables& t, std::int64_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept {
+    if (ntt_have_avx2())
+        ntt_mul_acc_wide_avx2(t, acc, a, b);
+    else
+        ntt_mul_acc_wide_portable(t, acc, a, b);
+}
+
+void ntt_reduce_wide(const NttTables& t, std::int32_t* out, const std::int64_t* acc) noexcept {
+    if (ntt_have_avx2())
+        ntt_reduce_wide_avx2(t, out, acc);
+    else
+        ntt_reduce_wide_portable(t, out, acc);
+}
+
 #if !(defined(__x86_64__) || defined(__i386__))
 bool ntt_have_avx2() noexcept { return false; }
+void ntt_mul_acc_wide_avx2(const NttTables& t, std::int64_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept {
+    ntt_mul_acc_wide_portable(t, acc, a, b);
+}
+void ntt_reduce_wide_avx2(const NttTables& t, std::int32_t* out, const std::int64_t* acc) noexcept {
+    ntt_reduce_wide_portable(t, out, acc);
+}
 void ntt_forward_avx2(const NttTables& t, std::int32_t* a) noexcept { ntt_forward_portable(t, a); }
 void ntt_inverse_avx2(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept {
     ntt_inverse_portable(t, a, after_montmul);

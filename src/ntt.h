@@ -111,6 +111,23 @@ void ntt_pointwise(const NttTables& t, std::int32_t* out, const std::int32_t* a,
 // acc[i] = acc[i] + a[i] * b[i] * 2^-32, reduced back into (-q, q).
 void ntt_pointwise_acc(const NttTables& t, std::int32_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept;
 
+// Wide accumulation: sums of many pointwise products with a single reduction
+// at the end, for inner products of rows in the transform domain. An
+// accumulator is n signed 64-bit values in the wide layout: within each group
+// of 8 positions, positions 0, 2, 4, 6 and then 1, 3, 5, 7 (the order in which
+// the even and odd lanes of 32 x 32 -> 64-bit vector products come out); for
+// n < 8 the natural order. Start from zeros (ntt_wide_clear).
+//
+// ntt_mul_acc_wide adds a[i] b[i] exactly, for inputs in (-q, q); at most
+// ntt_wide_terms(t) products may go into one accumulator. ntt_reduce_wide
+// then writes sum * 2^-32 mod q to out, in (-q, q): the residue that chaining
+// ntt_pointwise_acc over the same products gives (pair it with
+// ntt_inverse(..., true)), though not necessarily the same representative.
+std::int64_t ntt_wide_terms(const NttTables& t) noexcept;
+void ntt_wide_clear(const NttTables& t, std::int64_t* acc) noexcept;
+void ntt_mul_acc_wide(const NttTables& t, std::int64_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept;
+void ntt_reduce_wide(const NttTables& t, std::int32_t* out, const std::int64_t* acc) noexcept;
+
 // Loads n 64-bit coefficients (any values) into (-q, q); stores centred values.
 void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept;
 void ntt_store_centred(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept;
@@ -162,6 +179,10 @@ void ntt_load_sum_avx2(const NttTables& t, std::int32_t* dst, std::int64_t* x, c
                        const std::int64_t* b) noexcept;
 void ntt_sub_portable(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept;
 void ntt_sub_avx2(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcept;
+void ntt_mul_acc_wide_portable(const NttTables& t, std::int64_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept;
+void ntt_mul_acc_wide_avx2(const NttTables& t, std::int64_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept;
+void ntt_reduce_wide_portable(const NttTables& t, std::int32_t* out, const std::int64_t* acc) noexcept;
+void ntt_reduce_wide_avx2(const NttTables& t, std::int32_t* out, const std::int64_t* acc) noexcept;
 
 // Montgomery product with a precomputed zq = z * qinv mod 2^32: the value of
 // montmul(x, z, q, qinv), one multiplication fewer. |x| < 2^31, |z| <= q/2.

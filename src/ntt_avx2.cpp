@@ -455,6 +455,40 @@ __attribute__((target("avx2"))) void ntt_pointwise_acc_avx2(const NttTables& t, 
     }
 }
 
+__attribute__((target("avx2"))) void ntt_mul_acc_wide_avx2(const NttTables& t, std::int64_t* acc, const std::int32_t* a,
+                                                           const std::int32_t* b) noexcept {
+    if (!ntt_have_avx2() || t.n < 8) {
+        ntt_mul_acc_wide_portable(t, acc, a, b);
+        return;
+    }
+    for (std::int32_t i = 0; i < t.n; i += 8) {
+        const __m256i x = load(a + i), y = load(b + i);
+        __m256i* even = reinterpret_cast<__m256i*>(acc + i);
+        __m256i* odd = reinterpret_cast<__m256i*>(acc + i + 4);
+        _mm256_storeu_si256(even, _mm256_add_epi64(_mm256_loadu_si256(even), _mm256_mul_epi32(x, y)));
+        _mm256_storeu_si256(odd, _mm256_add_epi64(_mm256_loadu_si256(odd),
+                                                  _mm256_mul_epi32(_mm256_srli_epi64(x, 32), _mm256_srli_epi64(y, 32))));
+    }
+}
+
+__attribute__((target("avx2"))) void ntt_reduce_wide_avx2(const NttTables& t, std::int32_t* out,
+                                                         const std::int64_t* acc) noexcept {
+    if (!ntt_have_avx2() || t.n < 8) {
+        ntt_reduce_wide_portable(t, out, acc);
+        return;
+    }
+    const Consts c = consts_of(t);
+    for (std::int32_t i = 0; i < t.n; i += 8) {
+        // Montgomery reduction of each 64-bit sum: its high half once t q is
+        // subtracted; even positions shift down, odd ones already sit high.
+        const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + i));
+        const __m256i o = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + i + 4));
+        const __m256i re = _mm256_sub_epi64(e, _mm256_mul_epi32(_mm256_mul_epu32(e, c.qinv), c.q));
+        const __m256i ro = _mm256_sub_epi64(o, _mm256_mul_epi32(_mm256_mul_epu32(o, c.qinv), c.q));
+        store(out + i, reduce_v(_mm256_blend_epi32(_mm256_srli_epi64(re, 32), ro, 0xAA), c));
+    }
+}
+
 __attribute__((target("avx2"))) void ntt_load_avx2(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept {
     if (!ntt_have_avx2() || t.n < 8) {
         ntt_load_portable(t, dst, src);

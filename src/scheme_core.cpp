@@ -38,12 +38,20 @@ void forward_rows(const NttTables& t, const std::int64_t* src, std::int64_t coun
     }
 }
 
+// Inner products of rows (k + 2 entries at most) are summed in 64 bits and
+// reduced once; the sets' moduli leave room for that many products.
+constexpr bool wide_sums_fit(const ParamSet& p) {
+    return (p.k + 2) * (p.q - 1) * (p.q - 1) <= (std::int64_t{1} << 62) - 1;
+}
+static_assert(wide_sums_fit(kParams128) && wide_sums_fit(kParams256));
+
 // Sum over i of a_i * b_i (both in the transform domain), back to centred
-// coefficients in out.
+// coefficients in out. wide: n accumulator values.
 void inner_product_ntt(const NttTables& t, const std::int32_t* a, const std::int32_t* b, std::int64_t count,
-                       std::int32_t* scratch, std::int64_t* out) {
-    std::memset(scratch, 0, sz(t.n) * sizeof(std::int32_t));
-    for (std::int64_t i = 0; i < count; ++i) ntt_pointwise_acc(t, scratch, a + i * t.n, b + i * t.n);
+                       std::int64_t* wide, std::int32_t* scratch, std::int64_t* out) {
+    ntt_wide_clear(t, wide);
+    for (std::int64_t i = 0; i < count; ++i) ntt_mul_acc_wide(t, wide, a + i * t.n, b + i * t.n);
+    ntt_reduce_wide(t, scratch, wide);
     ntt_inverse(t, scratch, true);
     ntt_store_centred(t, out, scratch);
 }
@@ -59,7 +67,8 @@ struct SignWorkspace {
     SecretBuffer<std::int64_t> z;      // k n: the gadget solution, row by row
     SecretBuffer<std::int64_t> tz;     // n: T0 z, then T1 z
     SecretBuffer<std::int32_t> p_ntt;  // (k+2) n: p0 and p1 transformed, then G as the sampler left it
-    SecretBuffer<std::int32_t> row, acc, acc0, acc1;  // n each
+    SecretBuffer<std::int32_t> row;    // n
+    SecretBuffer<std::int64_t> acc, acc0, acc1;  // n each: wide sums A x, T0 z, T1 z
     bool busy = false;
 
     void wipe() noexcept {
@@ -70,8 +79,8 @@ struct SignWorkspace {
 
 // Public values only, but the same buffer type keeps one sizing rule.
 struct VerifyWorkspace {
-    SecretBuffer<std::int32_t> row, a_row, acc;
-    SecretBuffer<std::int64_t> u;
+    SecretBuffer<std::int32_t> row, a_row;
+    SecretBuffer<std::int64_t> acc, u;
 };
 
 SignWorkspace& sign_workspace() {
@@ -92,29 +101,35 @@ T* sized(SecretBuffer<T>& v, std::int64_t count) {
     return v.data();
 }
 
-// The verifier's running state: A x accumulated in the transform domain and
-// the squared norm so far, which stops growing once it passes the bound.
+// The verifier's running state: A x accumulated in the transform domain (a
+// wide sum) and the squared norm so far, which stops growing once it passes
+// the bound.
 struct Check {
     const NttTables& t;
-    std::int32_t* acc;
+    std::int64_t* acc;  // n, cleared by the constructor
     std::uint64_t bound;
     std::uint64_t norm2 = 0;
+
+    Check(const NttTables& tables, std::int64_t* wide, std::uint64_t b) noexcept : t(tables), acc(wide), bound(b) {
+        ntt_wide_clear(t, acc);
+    }
 
     // One entry of x, loaded into `row` (values in (-q, q)): centred, counted,
     // transformed and multiplied by A's entry a_ntt. Leaves x's transform in row.
     void entry(std::int32_t* row, const std::int32_t* a_ntt) noexcept {
         if (norm2 <= bound) norm2 += ntt_centre_norm(t, row, bound - norm2);
         ntt_forward(t, row);
-        ntt_pointwise_acc(t, acc, a_ntt, row);
+        ntt_mul_acc_wide(t, acc, a_ntt, row);
     }
 
     // Norm within the bound and A x = H(m) (hm: n centred coefficients).
-    // Consumes acc.
-    bool passes(const std::int64_t* hm) noexcept {
+    // scratch: n values.
+    bool passes(const std::int64_t* hm, std::int32_t* scratch) noexcept {
         if (norm2 > bound) return false;
-        ntt_inverse(t, acc, true);
+        ntt_reduce_wide(t, scratch, acc);
+        ntt_inverse(t, scratch, true);
         for (std::int32_t j = 0; j < t.n; ++j)
-            if (centre(acc[j], t.q) != hm[j]) return false;
+            if (centre(scratch[j], t.q) != hm[j]) return false;
         return true;
     }
 };
@@ -286,6 +301,7 @@ void SignSession::draw(const std::uint8_t* msg, std::uint64_t len) {
     std::int64_t* u = sized(w.u, n);
     std::int64_t* z = sized(w.z, k * n);
     std::int32_t* scratch = sized(w.row, n);
+    std::int64_t* wide = sized(w.acc, n);
 
     // 1. Perturbation p (drawn first) and its short part in the transform
     // domain; the sampler leaves the long part's transform in p_ntt.
@@ -294,7 +310,7 @@ void SignSession::draw(const std::uint8_t* msg, std::uint64_t len) {
 
     // 2. Syndrome H(m) - A p.
     Hash(msg, len, n, p.q, hm);
-    inner_product_ntt(t, pk_.a_ntt.data(), p_ntt, cols, scratch, u);
+    inner_product_ntt(t, pk_.a_ntt.data(), p_ntt, cols, wide, scratch, u);
     for (std::int64_t j = 0; j < n; ++j) u[j] = centred_near(hm[j] - u[j], p.q);
 
     // 3. Gadget solution z, coefficient by coefficient, straight into its k rows.
@@ -313,13 +329,12 @@ bool SignSession::finish(std::int64_t* x) {
     const std::int64_t* z = w.z.data();
     std::int32_t* p_ntt = w.p_ntt.data();
     std::int32_t* row = w.row.data();
-    std::int32_t* acc0 = sized(w.acc0, n);
-    std::int32_t* acc1 = sized(w.acc1, n);
+    std::int64_t* acc0 = sized(w.acc0, n);
+    std::int64_t* acc1 = sized(w.acc1, n);
     std::int64_t* tz = sized(w.tz, n);
-    Check check{t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p))};
-    std::fill(check.acc, check.acc + n, 0);
-    std::fill(acc0, acc0 + n, 0);
-    std::fill(acc1, acc1 + n, 0);
+    Check check(t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p)));
+    ntt_wide_clear(t, acc0);
+    ntt_wide_clear(t, acc1);
     const std::int32_t* a_ntt = pk_.a_ntt.data();
     const std::int32_t* t0_ntt = sk_.perturbation.t0_ntt.data();
     const std::int32_t* t1_ntt = sk_.perturbation.t1_ntt.data();
@@ -334,19 +349,20 @@ bool SignSession::finish(std::int64_t* x) {
         ntt_load_sum(t, row, xi, gi, zi);
         check.entry(row, a_ntt + (i + 2) * n);
         ntt_sub(t, row, p_ntt + (i + 2) * n);
-        ntt_pointwise_acc(t, acc0, t0_ntt + i * n, row);
-        ntt_pointwise_acc(t, acc1, t1_ntt + i * n, row);
+        ntt_mul_acc_wide(t, acc0, t0_ntt + i * n, row);
+        ntt_mul_acc_wide(t, acc1, t1_ntt + i * n, row);
     }
 
     // 5. x_0 = p_0 + T0 z and x_1 = p_1 + T1 z, then the check.
-    std::int32_t* accs[2] = {acc0, acc1};
+    std::int64_t* accs[2] = {acc0, acc1};
     for (std::int64_t e = 0; e < 2; ++e) {
-        ntt_inverse(t, accs[e], true);
-        ntt_store_centred(t, tz, accs[e]);
+        ntt_reduce_wide(t, row, accs[e]);
+        ntt_inverse(t, row, true);
+        ntt_store_centred(t, tz, row);
         ntt_load_sum(t, row, x + e * n, pert + e * n, tz);
         check.entry(row, a_ntt + e * n);
     }
-    return check.passes(w.hm.data());
+    return check.passes(w.hm.data(), row);
 }
 
 void sign(const PublicKey& pk, const SecretKey& sk, const std::uint8_t* msg, std::uint64_t len, std::int64_t* x) {
@@ -367,8 +383,7 @@ bool verify_rows(const PublicKey& pk, const std::uint8_t* msg, std::uint64_t len
     const std::int64_t n = p.n;
     VerifyWorkspace& w = verify_workspace();
     std::int32_t* row = sized(w.row, n);
-    Check check{t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p))};
-    std::fill(check.acc, check.acc + n, 0);
+    Check check(t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p)));
     bool canonical = true;
     for (std::int64_t i = 0; i < p.k + 2 && check.norm2 <= check.bound; ++i) {
         canonical &= load_row(t, row, i);
@@ -377,7 +392,7 @@ bool verify_rows(const PublicKey& pk, const std::uint8_t* msg, std::uint64_t len
     if (!canonical || check.norm2 > check.bound) return false;
     std::int64_t* u = sized(w.u, n);
     Hash(msg, len, n, p.q, u);
-    return check.passes(u);
+    return check.passes(u, row);
 }
 
 }  // namespace
@@ -410,8 +425,7 @@ Verdict verify_bytes(const ParamSet& p, const std::uint8_t* pk_bytes, const std:
     VerifyWorkspace& w = verify_workspace();
     std::int32_t* row = sized(w.row, n);
     std::int32_t* a_row = sized(w.a_row, n);
-    Check check{t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p))};
-    std::fill(check.acc, check.acc + n, 0);
+    Check check(t, sized(w.acc, n), static_cast<std::uint64_t>(norm_bound_squared(p)));
     // Every entry is read, so that a malformed key is reported whatever the
     // signature; the key's checks are those of decode_public_key.
     bool key_ok = true, canonical = true;
@@ -431,7 +445,7 @@ Verdict verify_bytes(const ParamSet& p, const std::uint8_t* pk_bytes, const std:
     if (!canonical || check.norm2 > check.bound) return Verdict::invalid;
     std::int64_t* u = sized(w.u, n);
     Hash(msg, len, n, p.q, u);
-    return check.passes(u) ? Verdict::valid : Verdict::invalid;
+    return check.passes(u, row) ? Verdict::valid : Verdict::invalid;
 }
 
 }  // namespace ringtrap::core

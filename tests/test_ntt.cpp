@@ -3,6 +3,7 @@
 // and on moduli that exercise the other reduction schedules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -74,6 +75,33 @@ bool in_open_range(const Vec& v, std::int32_t q) {
     return true;
 }
 
+// Wide accumulation of as many products as it allows (capped at 40; the
+// extremes +-(q-1) make the sum reach its bound): the same residues as chained
+// accumulation, in (-q, q), and portable and AVX2 bit for bit.
+void check_wide_sums(const NttTables& t, std::mt19937_64& rng) {
+    const std::int64_t terms = std::min<std::int64_t>(ntt_wide_terms(t), 40);
+    if (terms == 0) return;
+    Vec chained(static_cast<std::size_t>(t.n), 0), out_p(chained), out_v(chained);
+    std::vector<std::int64_t> wide_p(chained.size(), 1), wide_v(chained.size(), 1);
+    ntt_wide_clear(t, wide_p.data());
+    ntt_wide_clear(t, wide_v.data());
+    for (std::int64_t m = 0; m < terms; ++m) {
+        Vec a = random_input(rng, t), b = random_input(rng, t);
+        if (m < 2) {  // the largest products, (q - 1)^2 everywhere
+            std::fill(a.begin(), a.end(), m == 0 ? t.q - 1 : 1 - t.q);
+            b = a;
+        }
+        ntt_pointwise_acc_portable(t, chained.data(), a.data(), b.data());
+        ntt_mul_acc_wide_portable(t, wide_p.data(), a.data(), b.data());
+        ntt_mul_acc_wide_avx2(t, wide_v.data(), a.data(), b.data());
+    }
+    ntt_reduce_wide_portable(t, out_p.data(), wide_p.data());
+    ntt_reduce_wide_avx2(t, out_v.data(), wide_v.data());
+    ASSERT_TRUE(in_open_range(out_p, t.q));
+    for (std::size_t i = 0; i < chained.size(); ++i) ASSERT_EQ(residue(out_p[i], t.q), residue(chained[i], t.q)) << i;
+    EXPECT_EQ(out_v, out_p);
+}
+
 // Checks one table set: the forward transform evaluates at the odd powers of
 // psi in bit-reversed order, products match the schoolbook, the inverse undoes
 // the forward, outputs stay in (-q, q), and the AVX2 code agrees bit for bit.
@@ -122,6 +150,7 @@ void check_tables(const NttTables& t, std::int64_t psi, int rounds, std::uint64_
         ntt_pointwise_acc_avx2(t, acc_v.data(), a.data(), b.data());
         ASSERT_EQ(acc_v, acc_p);
     }
+    check_wide_sums(t, rng);
 }
 
 class NttLevel : public testing::PerLevel {};
