@@ -155,19 +155,23 @@ SecretKey decode_secret_key(const ParamSet& p, const std::uint8_t* bytes) {
 }
 
 SecretKey decode_secret_key_ntt(const ParamSet& p, const std::uint8_t* bytes) {
-    if (canonical_flag(bytes, 2 * p.k * p.n, static_cast<std::uint64_t>(trapdoor_coeff_bound(p))) != 0)
-        throw Error(Errc::malformed_secret_key, "not a well-formed level-" + std::to_string(p.level) +
-                                                    " secret key (a coefficient key generation cannot produce)");
     const NttTables& t = ntt_tables(p);
     const auto kn = static_cast<std::size_t>(p.k * p.n);
+    const auto bound = static_cast<std::int32_t>(trapdoor_coeff_bound(p));
     SecretBuffer<std::int32_t> t0(kn), t1(kn);
+    // The form of every coefficient is checked while the rows load, and the
+    // verdict taken once at the end (the buffers wipe themselves on a throw).
+    bool canonical = true;
     for (std::int64_t i = 0; i < p.k; ++i) {
         const std::int64_t at = i * p.n;
-        static_cast<void>(ntt_load_bytes(t, t0.data() + at, bytes + 4 * at));
-        static_cast<void>(ntt_load_bytes(t, t1.data() + at, bytes + 4 * (static_cast<std::int64_t>(kn) + at)));
+        canonical &= ntt_load_bytes(t, t0.data() + at, bytes + 4 * at, bound);
+        canonical &= ntt_load_bytes(t, t1.data() + at, bytes + 4 * (static_cast<std::int64_t>(kn) + at), bound);
         ntt_forward(t, t0.data() + at);
         ntt_forward(t, t1.data() + at);
     }
+    if (!canonical)
+        throw Error(Errc::malformed_secret_key, "not a well-formed level-" + std::to_string(p.level) +
+                                                    " secret key (a coefficient key generation cannot produce)");
     return make_secret_key_ntt(p, std::move(t0), std::move(t1));
 }
 

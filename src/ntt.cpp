@@ -412,7 +412,7 @@ void ntt_store_centred_avx2(const NttTables& t, std::int64_t* dst, const std::in
 }
 #endif
 
-bool ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
+bool ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::uint8_t* src, std::int32_t bound) noexcept {
     bool outside = false, canonical = true;
     for (std::int32_t i = 0; i < t.n; ++i) {
         const std::uint8_t* b = src + 4 * i;
@@ -421,7 +421,7 @@ bool ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::u
         const std::int32_t neg = -static_cast<std::int32_t>(w >> 31);
         dst[i] = (m ^ neg) - neg;  // a negative zero decodes to 0
         outside |= m >= t.q;
-        canonical &= m <= t.q / 2 && w != 0x80000000u;
+        canonical &= m <= bound && w != 0x80000000u;
     }
     if (outside)
         for (std::int32_t i = 0; i < t.n; ++i) dst[i] %= t.q;
@@ -473,8 +473,8 @@ void ntt_load(const NttTables& t, std::int32_t* dst, const std::int64_t* src) no
 }
 
 #if !(defined(__x86_64__) || defined(__i386__))
-bool ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
-    return ntt_load_bytes_portable(t, dst, src);
+bool ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src, std::int32_t bound) noexcept {
+    return ntt_load_bytes_portable(t, dst, src, bound);
 }
 std::uint64_t ntt_centre_norm_avx2(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept {
     return ntt_centre_norm_portable(t, a, limit);
@@ -504,8 +504,12 @@ void ntt_sub(const NttTables& t, std::int32_t* a, const std::int32_t* b) noexcep
         ntt_sub_portable(t, a, b);
 }
 
+bool ntt_load_bytes(const NttTables& t, std::int32_t* dst, const std::uint8_t* src, std::int32_t bound) noexcept {
+    return ntt_have_avx2() ? ntt_load_bytes_avx2(t, dst, src, bound) : ntt_load_bytes_portable(t, dst, src, bound);
+}
+
 bool ntt_load_bytes(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
-    return ntt_have_avx2() ? ntt_load_bytes_avx2(t, dst, src) : ntt_load_bytes_portable(t, dst, src);
+    return ntt_load_bytes(t, dst, src, t.q / 2);
 }
 
 std::uint64_t ntt_centre_norm(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept {

@@ -136,8 +136,10 @@ void ntt_store_centred(const NttTables& t, std::int64_t* dst, const std::int32_t
 // sign-magnitude, least significant byte first) into (-q, q): the values of
 // decoding them and calling ntt_load. Returns whether every coefficient was
 // in canonical form, a centred residue (magnitude at most (q-1)/2) without a
-// negative zero, as a public key's must be.
+// negative zero, as a public key's must be. With `bound` (0 <= bound <= q/2),
+// canonical means a magnitude of at most bound, as for trapdoor rows.
 bool ntt_load_bytes(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept;
+bool ntt_load_bytes(const NttTables& t, std::int32_t* dst, const std::uint8_t* src, std::int32_t bound) noexcept;
 
 // Centres n values of (-q, q) in place and returns the sum of their squares,
 // or some value above `limit` as soon as the sum exceeds it (the row may then
@@ -169,8 +171,8 @@ void ntt_load_portable(const NttTables& t, std::int32_t* dst, const std::int64_t
 void ntt_load_avx2(const NttTables& t, std::int32_t* dst, const std::int64_t* src) noexcept;
 void ntt_store_centred_portable(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept;
 void ntt_store_centred_avx2(const NttTables& t, std::int64_t* dst, const std::int32_t* src) noexcept;
-bool ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept;
-bool ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept;
+bool ntt_load_bytes_portable(const NttTables& t, std::int32_t* dst, const std::uint8_t* src, std::int32_t bound) noexcept;
+bool ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src, std::int32_t bound) noexcept;
 std::uint64_t ntt_centre_norm_portable(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept;
 std::uint64_t ntt_centre_norm_avx2(const NttTables& t, std::int32_t* a, std::uint64_t limit) noexcept;
 void ntt_load_sum_portable(const NttTables& t, std::int32_t* dst, std::int64_t* x, const std::int64_t* a,

@@ -531,11 +531,12 @@ __attribute__((target("avx2"))) void ntt_store_centred_avx2(const NttTables& t, 
     }
 }
 
-__attribute__((target("avx2"))) bool ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src) noexcept {
-    if (!ntt_have_avx2() || t.n < 8) return ntt_load_bytes_portable(t, dst, src);
+__attribute__((target("avx2"))) bool ntt_load_bytes_avx2(const NttTables& t, std::int32_t* dst, const std::uint8_t* src,
+                                                         std::int32_t bound) noexcept {
+    if (!ntt_have_avx2() || t.n < 8) return ntt_load_bytes_portable(t, dst, src, bound);
     // x86 is little-endian: the 4 bytes of a coefficient are one 32-bit lane.
     const __m256i magnitude = _mm256_set1_epi32(0x7FFFFFFF);
-    const __m256i q_minus_1 = _mm256_set1_epi32(t.q - 1), h = _mm256_set1_epi32(t.q / 2);
+    const __m256i q_minus_1 = _mm256_set1_epi32(t.q - 1), h = _mm256_set1_epi32(bound);
     const __m256i negative_zero = _mm256_set1_epi32(static_cast<std::int32_t>(0x80000000u));
     __m256i outside = _mm256_setzero_si256(), odd = _mm256_setzero_si256();
     for (std::int32_t i = 0; i < t.n; i += 8) {
@@ -547,7 +548,7 @@ __attribute__((target("avx2"))) bool ntt_load_bytes_avx2(const NttTables& t, std
         store(dst + i, _mm256_sub_epi32(_mm256_xor_si256(m, neg), neg));
     }
     // Some magnitude needs a real reduction: redo the row the portable way.
-    if (!_mm256_testz_si256(outside, outside)) return ntt_load_bytes_portable(t, dst, src);
+    if (!_mm256_testz_si256(outside, outside)) return ntt_load_bytes_portable(t, dst, src, bound);
     return _mm256_testz_si256(odd, odd) != 0;
 }
 
