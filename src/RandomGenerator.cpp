@@ -160,7 +160,7 @@ void os_entropy(std::uint8_t* out, std::size_t len) {
     }
 }
 
-// Fast key erasure: each refill generates 16 blocks under the current key;
+// Fast key erasure: each refill generates 64 blocks under the current key;
 // the first 32 bytes become the next key at once (overwriting the old one)
 // and are wiped from the buffer, the rest is output.
 void refill_own(OwnStream& o) {

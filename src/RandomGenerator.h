@@ -48,8 +48,10 @@ namespace ringtrap {
 
 namespace detail {
 
-// Bytes per keystream refill: 16 ChaCha20 blocks.
-inline constexpr std::size_t kDrawBufferBytes = 16 * 64;
+// Bytes per keystream refill: 64 ChaCha20 blocks, so that the fixed cost of
+// a refill (and of the key taken from it by an operating-system stream) is
+// spread over a few thousand draws.
+inline constexpr std::size_t kDrawBufferBytes = 64 * 64;
 
 // The buffer a thread draws from: bytes[cursor .. limit) is unread keystream.
 // It is either the thread's own stream, the shared stream (a custom source

@@ -265,23 +265,26 @@ __attribute__((target("avx2,avx512f,avx512vl"))) inline void quarter_round_z(__m
 
 constexpr std::size_t kWideLanes = 16;
 
+// The state stays in registers (32 of them: sixteen words plus room for the
+// transpose); only the input words, which hold the key, sit in memory, and
+// they are wiped at the end. The counter words of lane l are counter + l,
+// with the carry into the high word.
 __attribute__((target("avx2,avx512f,avx512vl"))) void lanes_avx512(const Key& key, std::uint64_t counter,
                                                                    std::uint64_t nonce, std::uint8_t* out,
                                                                    std::size_t passes) noexcept {
-    __m512i in[16], x[16], t[16];
     std::uint32_t init[16];
-    alignas(64) std::uint32_t ctr[2][kWideLanes];
+    initial_state(init, key, counter, nonce);
+    const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     for (std::size_t pass = 0; pass < passes; ++pass, counter += kWideLanes, out += kWideLanes * kBlockBytes) {
-        initial_state(init, key, counter, nonce);
-        for (std::size_t l = 0; l < kWideLanes; ++l) {
-            const std::uint64_t c = counter + l;
-            ctr[0][l] = static_cast<std::uint32_t>(c);
-            ctr[1][l] = static_cast<std::uint32_t>(c >> 32);
-        }
-        for (int w = 0; w < 16; ++w) in[w] = _mm512_set1_epi32(static_cast<int>(init[w]));
-        in[12] = _mm512_load_si512(ctr[0]);
-        in[13] = _mm512_load_si512(ctr[1]);
-        for (int w = 0; w < 16; ++w) x[w] = in[w];
+        const __m512i base_lo = _mm512_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(counter)));
+        const __m512i ctr_lo = _mm512_add_epi32(base_lo, lane);
+        const __mmask16 carry = _mm512_cmplt_epu32_mask(ctr_lo, base_lo);
+        const __m512i base_hi = _mm512_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(counter >> 32)));
+        const __m512i ctr_hi = _mm512_mask_add_epi32(base_hi, carry, base_hi, _mm512_set1_epi32(1));
+        __m512i x[16];
+        for (int w = 0; w < 16; ++w) x[w] = _mm512_set1_epi32(static_cast<int>(init[w]));
+        x[12] = ctr_lo;
+        x[13] = ctr_hi;
         for (int i = 0; i < 10; ++i) {
             quarter_round_z(x[0], x[4], x[8], x[12]);
             quarter_round_z(x[1], x[5], x[9], x[13]);
@@ -292,11 +295,15 @@ __attribute__((target("avx2,avx512f,avx512vl"))) void lanes_avx512(const Key& ke
             quarter_round_z(x[2], x[7], x[8], x[13]);
             quarter_round_z(x[3], x[4], x[9], x[14]);
         }
-        for (int w = 0; w < 16; ++w) x[w] = _mm512_add_epi32(x[w], in[w]);
+        for (int w = 0; w < 16; ++w)
+            if (w != 12 && w != 13) x[w] = _mm512_add_epi32(x[w], _mm512_set1_epi32(static_cast<int>(init[w])));
+        x[12] = _mm512_add_epi32(x[12], ctr_lo);
+        x[13] = _mm512_add_epi32(x[13], ctr_hi);
 
-        // 16 x 16 transpose of 32-bit words: afterwards x[l] is block l.
-        // Words pair up within 128-bit lanes (unpacks of 32 and 64 bits), then
+        // 16 x 16 transpose of 32-bit words, so that each vector is one block:
+        // words pair up within 128-bit lanes (unpacks of 32 and 64 bits), then
         // whole 128-bit lanes move between vectors (two 4 x 4 shuffles).
+        __m512i t[16];
         for (int i = 0; i < 16; i += 2) {
             t[i] = _mm512_unpacklo_epi32(x[i], x[i + 1]);
             t[i + 1] = _mm512_unpackhi_epi32(x[i], x[i + 1]);
@@ -310,21 +317,18 @@ __attribute__((target("avx2,avx512f,avx512vl"))) void lanes_avx512(const Key& ke
         // x[4g + j] now holds words 4g .. 4g + 3 of blocks j, j + 4, j + 8,
         // j + 12 in its four 128-bit lanes.
         for (int j = 0; j < 4; ++j) {
-            const __m512i a01 = _mm512_shuffle_i32x4(x[j], x[4 + j], 0x44);       // lanes 0,1 of each
-            const __m512i a23 = _mm512_shuffle_i32x4(x[j], x[4 + j], 0xEE);       // lanes 2,3 of each
+            const __m512i a01 = _mm512_shuffle_i32x4(x[j], x[4 + j], 0x44);  // lanes 0, 1 of each
+            const __m512i a23 = _mm512_shuffle_i32x4(x[j], x[4 + j], 0xEE);  // lanes 2, 3 of each
             const __m512i b01 = _mm512_shuffle_i32x4(x[8 + j], x[12 + j], 0x44);
             const __m512i b23 = _mm512_shuffle_i32x4(x[8 + j], x[12 + j], 0xEE);
-            _mm512_storeu_si512(out + static_cast<std::size_t>(j) * kBlockBytes, _mm512_shuffle_i32x4(a01, b01, 0x88));
-            _mm512_storeu_si512(out + static_cast<std::size_t>(j + 4) * kBlockBytes, _mm512_shuffle_i32x4(a01, b01, 0xDD));
-            _mm512_storeu_si512(out + static_cast<std::size_t>(j + 8) * kBlockBytes, _mm512_shuffle_i32x4(a23, b23, 0x88));
-            _mm512_storeu_si512(out + static_cast<std::size_t>(j + 12) * kBlockBytes, _mm512_shuffle_i32x4(a23, b23, 0xDD));
+            const auto at = [&](int block) { return out + static_cast<std::size_t>(block) * kBlockBytes; };
+            _mm512_storeu_si512(at(j), _mm512_shuffle_i32x4(a01, b01, 0x88));
+            _mm512_storeu_si512(at(j + 4), _mm512_shuffle_i32x4(a01, b01, 0xDD));
+            _mm512_storeu_si512(at(j + 8), _mm512_shuffle_i32x4(a23, b23, 0x88));
+            _mm512_storeu_si512(at(j + 12), _mm512_shuffle_i32x4(a23, b23, 0xDD));
         }
     }
-    secure_zero(t, sizeof t);
-    secure_zero(x, sizeof x);
-    secure_zero(in, sizeof in);
-    secure_zero(init, sizeof init);
-    secure_zero(ctr, sizeof ctr);
+    secure_zero(init, sizeof init);  // holds the key
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
