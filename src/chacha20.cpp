@@ -131,27 +131,35 @@ __attribute__((target("avx2"))) inline void quarter_round_v(__m256i& a, __m256i&
     b = rotl_v<7>(_mm256_xor_si256(b, c));
 }
 
-// The initial state of eight blocks, one per 32-bit lane of each vector.
-__attribute__((target("avx2"))) inline void lanes_init(const Key& key, std::uint64_t counter, std::uint64_t nonce,
-                                                       __m256i in[16]) noexcept {
-    std::uint32_t init[16];
-    initial_state(init, key, counter, nonce);
-    alignas(32) std::uint32_t ctr[2][kLanes];
-    for (std::size_t l = 0; l < kLanes; ++l) {
-        const std::uint64_t c = counter + l;
-        ctr[0][l] = static_cast<std::uint32_t>(c);
-        ctr[1][l] = static_cast<std::uint32_t>(c >> 32);
-    }
-    for (int w = 0; w < 16; ++w) in[w] = _mm256_set1_epi32(static_cast<int>(init[w]));
-    in[12] = _mm256_load_si256(reinterpret_cast<const __m256i*>(ctr[0]));
-    in[13] = _mm256_load_si256(reinterpret_cast<const __m256i*>(ctr[1]));
-    secure_zero(init, sizeof init);
+// The counter words of eight blocks from `counter` on, one per lane: the low
+// words counter + l, the high words with the carry.
+__attribute__((target("avx2"))) inline void lanes_counter(std::uint64_t counter, __m256i& lo, __m256i& hi) noexcept {
+    const __m256i base_lo = _mm256_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(counter)));
+    lo = _mm256_add_epi32(base_lo, _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    // Unsigned lo < base_lo marks a carry: compare with the sign bits flipped.
+    const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+    const __m256i carry = _mm256_cmpgt_epi32(_mm256_xor_si256(base_lo, flip), _mm256_xor_si256(lo, flip));
+    hi = _mm256_sub_epi32(_mm256_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(counter >> 32))), carry);
+}
+
+// The starting state of eight blocks: the input words of `init` in every
+// lane, with the lanes' own counter words.
+__attribute__((target("avx2"))) inline void lanes_init(const std::uint32_t init[16], __m256i lo, __m256i hi,
+                                                       __m256i x[16]) noexcept {
+    for (int w = 0; w < 16; ++w) x[w] = _mm256_set1_epi32(static_cast<int>(init[w]));
+    x[12] = lo;
+    x[13] = hi;
 }
 
 // Adds the input to the final state and writes the eight blocks; x86 is
-// little-endian, so the words are stored as they are.
-__attribute__((target("avx2"))) inline void lanes_store(__m256i x[16], const __m256i in[16], std::uint8_t* out) noexcept {
-    for (int w = 0; w < 16; ++w) x[w] = _mm256_add_epi32(x[w], in[w]);
+// little-endian, so the words are stored as they are. The input words are
+// broadcast again from `init` rather than kept in registers.
+__attribute__((target("avx2"))) inline void lanes_store(__m256i x[16], const std::uint32_t init[16], __m256i lo,
+                                                        __m256i hi, std::uint8_t* out) noexcept {
+    for (int w = 0; w < 16; ++w)
+        if (w != 12 && w != 13) x[w] = _mm256_add_epi32(x[w], _mm256_set1_epi32(static_cast<int>(init[w])));
+    x[12] = _mm256_add_epi32(x[12], lo);
+    x[13] = _mm256_add_epi32(x[13], hi);
 
     // Transpose each 8x8 half (words 0-7 and words 8-15) so that every vector
     // holds eight consecutive words of one block.
@@ -178,14 +186,17 @@ __attribute__((target("avx2"))) inline void lanes_store(__m256i x[16], const __m
     }
 }
 
-// Passes of eight blocks from `counter` on; the scratch state is wiped once,
-// after the last pass.
+// Passes of eight blocks from `counter` on. The state lives in registers
+// (spilling where the compiler must); only the input words, which hold the
+// key, sit in memory, and they are wiped after the last pass.
 __attribute__((target("avx2"))) void lanes_avx2(const Key& key, std::uint64_t counter, std::uint64_t nonce,
                                                 std::uint8_t* out, std::size_t passes) noexcept {
-    __m256i in[16], x[16];
+    std::uint32_t init[16];
+    initial_state(init, key, counter, nonce);
     for (std::size_t pass = 0; pass < passes; ++pass, counter += kLanes, out += kLanes * kBlockBytes) {
-        lanes_init(key, counter, nonce, in);
-        for (int w = 0; w < 16; ++w) x[w] = in[w];
+        __m256i lo, hi, x[16];
+        lanes_counter(counter, lo, hi);
+        lanes_init(init, lo, hi, x);
         for (int i = 0; i < 10; ++i) {
             quarter_round_v(x[0], x[4], x[8], x[12]);
             quarter_round_v(x[1], x[5], x[9], x[13]);
@@ -196,10 +207,9 @@ __attribute__((target("avx2"))) void lanes_avx2(const Key& key, std::uint64_t co
             quarter_round_v(x[2], x[7], x[8], x[13]);
             quarter_round_v(x[3], x[4], x[9], x[14]);
         }
-        lanes_store(x, in, out);
+        lanes_store(x, init, lo, hi, out);
     }
-    secure_zero(x, sizeof x);
-    secure_zero(in, sizeof in);
+    secure_zero(init, sizeof init);
 }
 
 // The same eight blocks with the AVX-512VL rotate instruction on 256-bit
@@ -220,10 +230,12 @@ __attribute__((target("avx2,avx512f,avx512vl"))) inline void quarter_round_vl(__
 __attribute__((target("avx2,avx512f,avx512vl"))) void lanes_avx512vl(const Key& key, std::uint64_t counter,
                                                                      std::uint64_t nonce, std::uint8_t* out,
                                                                      std::size_t passes) noexcept {
-    __m256i in[16], x[16];
+    std::uint32_t init[16];
+    initial_state(init, key, counter, nonce);
     for (std::size_t pass = 0; pass < passes; ++pass, counter += kLanes, out += kLanes * kBlockBytes) {
-        lanes_init(key, counter, nonce, in);
-        for (int w = 0; w < 16; ++w) x[w] = in[w];
+        __m256i lo, hi, x[16];
+        lanes_counter(counter, lo, hi);
+        lanes_init(init, lo, hi, x);
         for (int i = 0; i < 10; ++i) {
             quarter_round_vl(x[0], x[4], x[8], x[12]);
             quarter_round_vl(x[1], x[5], x[9], x[13]);
@@ -234,10 +246,9 @@ __attribute__((target("avx2,avx512f,avx512vl"))) void lanes_avx512vl(const Key& 
             quarter_round_vl(x[2], x[7], x[8], x[13]);
             quarter_round_vl(x[3], x[4], x[9], x[14]);
         }
-        lanes_store(x, in, out);
+        lanes_store(x, init, lo, hi, out);
     }
-    secure_zero(x, sizeof x);
-    secure_zero(in, sizeof in);
+    secure_zero(init, sizeof init);
 }
 
 // GCC 12's 512-bit intrinsics start from _mm512_undefined_epi32(), which its
