@@ -41,5 +41,10 @@ void Sample_G(std::int64_t* out, std::int64_t q, std::int64_t u, double sigma);
 [[nodiscard]] bool sample_gadget_batch_avx2(std::int64_t q, double sigma, std::int64_t digits, const std::int64_t* u,
                                             std::int64_t count, std::int64_t* out, std::int64_t stride);
 bool gadget_have_avx2() noexcept;
+// Eight targets at once with AVX-512 (F, DQ, VL, BW), preferred by
+// sample_gadget_batch; falls back to the AVX2 form unless gadget_have_avx512().
+[[nodiscard]] bool sample_gadget_batch_avx512(std::int64_t q, double sigma, std::int64_t digits, const std::int64_t* u,
+                                              std::int64_t count, std::int64_t* out, std::int64_t stride);
+bool gadget_have_avx512() noexcept;
 
 }  // namespace ringtrap

@@ -90,8 +90,8 @@ TEST_P(GadgetLevel, TargetsCongruentModQGiveTheSameVector) {
 }
 
 // The batch forms against one-by-one calls on the real keystream: the AVX2
-// form (when the processor has it) and the portable one give the same digits
-// and leave the stream at the same place.
+// and AVX-512 forms (each where the processor has it) and the portable one
+// give the same digits and leave the stream at the same place.
 void check_batch(std::int64_t q, std::int64_t digits, std::vector<std::int64_t> us, const std::vector<double>& sigmas) {
     std::mt19937_64 rng(14);
     std::uniform_int_distribution<std::int64_t> centred(-(q - 1) / 2, (q - 1) / 2);
@@ -106,12 +106,14 @@ void check_batch(std::int64_t q, std::int64_t digits, std::vector<std::int64_t> 
             for (std::int64_t i = 0; i < digits; ++i) want[static_cast<std::size_t>(i * stride + j)] = x[static_cast<std::size_t>(i)];
         }
         const int tail = draw();
-        for (const bool vector : {false, true}) {
+        for (const int form : {0, 1, 2}) {
             std::vector<std::int64_t> got(want.size(), 7);
             seed_draws(15);
-            ASSERT_TRUE(vector ? sample_gadget_batch_avx2(q, sigma, digits, us.data(), count, got.data(), stride)
-                               : sample_gadget_batch_portable(q, sigma, digits, us.data(), count, got.data(), stride));
-            EXPECT_EQ(got, want) << "sigma " << sigma << (vector ? " AVX2" : " portable");
+            const auto batch = form == 0 ? sample_gadget_batch_portable
+                               : form == 1 ? sample_gadget_batch_avx2
+                                           : sample_gadget_batch_avx512;
+            ASSERT_TRUE(batch(q, sigma, digits, us.data(), count, got.data(), stride));
+            EXPECT_EQ(got, want) << "sigma " << sigma << " form " << form;
             EXPECT_EQ(draw(), tail);
         }
     }
