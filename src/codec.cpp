@@ -127,9 +127,21 @@ bool decode_public_key_for_verify(const ParamSet& p, const std::uint8_t* bytes, 
     pk.a.clear();
     pk.a_ntt.resize(static_cast<std::size_t>(count));
     std::int32_t* out = pk.a_ntt.data();
-    if (!decode_public_key_into(p, bytes, out)) return false;
     const NttTables& t = ntt_tables(p);
-    for (std::int64_t i = 0; i < p.k + 2; ++i) ntt_forward(t, out + i * n);
+    // Each entry is checked (the checks of decode_public_key) as it loads,
+    // then transformed; entry 0, the constant 1, takes the value 1 everywhere.
+    bool ok = true;
+    for (std::int64_t i = 0; i < p.k + 2; ++i) {
+        std::int32_t* e = out + i * n;
+        ok &= ntt_load_bytes(t, e, bytes + 4 * i * n);
+        if (i == 0) {
+            ok &= e[0] == 1 && std::all_of(e + 1, e + n, [](std::int32_t c) { return c == 0; });
+            std::fill(e, e + n, 1);
+        } else {
+            ntt_forward(t, e);
+        }
+    }
+    if (!ok) return false;
     pk.params = &p;
     return true;
 }
