@@ -45,6 +45,8 @@ constexpr bool check_ki_params(const KiParamSet& p) {
     if (p.s * p.s < rho2 * (p.s1_max * p.s1_max + 1) + 4e4) return false;
     if (p.beta_squared >= p.q * p.q) return false;
     if (2 * (10 * p.K_T - 1) >= p.q) return false;  // trapdoor coefficients are NTT inputs as they are
+    // Inner products of k + 2 rows are summed in 64 bits before one reduction.
+    if (p.q_bits() > 29 || (p.k + 2) * (p.q - 1) * (p.q - 1) > (std::int64_t{1} << 62) - 1) return false;
     return p.r == 1.70 && p.K_T >= 1 && p.low_bits >= 1;
 }
 

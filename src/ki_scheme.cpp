@@ -350,7 +350,8 @@ namespace {
 // after every preimage (they hold the perturbation, the syndrome and z).
 struct Workspace {
     SecretBuffer<std::int64_t> p, v, z, tz;
-    SecretBuffer<std::int32_t> acc0, acc1, row;
+    SecretBuffer<std::int64_t> acc0, acc1;  // wide sums in the transform domain
+    SecretBuffer<std::int32_t> row;
     SecretBuffer<double> c0, c1, buf, q1_fft, field_scratch, gadget_scratch;
     SecretBuffer<std::int64_t> gadget_iscratch;
 
@@ -464,40 +465,44 @@ void SigningKey::sample_preimage(const std::int64_t* u, std::int64_t* x, WordStr
     std::int64_t* v = sized(w.v, n);
     std::int64_t* z = sized(w.z, k * n);
     std::int64_t* tz = sized(w.tz, 2 * n);
-    std::int32_t* acc0 = sized(w.acc0, n);
-    std::int32_t* acc1 = sized(w.acc1, n);
+    std::int64_t* acc0 = sized(w.acc0, n);
+    std::int64_t* acc1 = sized(w.acc1, n);
     std::int32_t* row = sized(w.row, n);
     const std::int64_t* p2 = pert + 2 * n;
 
     perturb(pert, ws);
 
-    // 4. Syndrome v = u - A p mod q, in [0, q).
-    std::memset(acc0, 0, n * sizeof(std::int32_t));
+    // 4. Syndrome v = u - A p mod q, in [0, q). The products are summed in
+    // 64 bits and reduced once (the moduli leave room for k + 2 of them).
+    ntt_wide_clear(nt, acc0);
     for (std::size_t e = 0; e < k + 2; ++e) {
         to_ntt(nt, pert + e * n, row);
-        ntt_pointwise_acc(nt, acc0, a_ntt_.data() + e * n, row);
+        ntt_mul_acc_wide(nt, acc0, a_ntt_.data() + e * n, row);
     }
-    ntt_inverse(nt, acc0, true);
+    ntt_reduce_wide(nt, row, acc0);
+    ntt_inverse(nt, row, true);
     const double inv_q = 1.0 / static_cast<double>(p.q);
     for (std::size_t j = 0; j < n; ++j) {
         // u is public: any integer, reduced here with a plain remainder.
         const std::int64_t uj = u[j] % p.q;
-        v[j] = nonneg_ct(reduce_ct(uj - acc0[j], p.q, inv_q), p.q);
+        v[j] = nonneg_ct(reduce_ct(uj - row[j], p.q, inv_q), p.q);
     }
 
     // 5. Gadget solutions z_j, digit i of coefficient j at z[i n + j].
     gadget_->sample(ws, v, n, z, n, w.gadget_scratch, w.gadget_iscratch);
 
     // 6. x = (p1 + T z, p2 + z).
-    std::memset(acc0, 0, n * sizeof(std::int32_t));
-    std::memset(acc1, 0, n * sizeof(std::int32_t));
+    ntt_wide_clear(nt, acc0);
+    ntt_wide_clear(nt, acc1);
     for (std::size_t i = 0; i < k; ++i) {
         to_ntt(nt, z + i * n, row);
-        ntt_pointwise_acc(nt, acc0, t_ntt_.data() + i * n, row);
-        ntt_pointwise_acc(nt, acc1, t_ntt_.data() + (k + i) * n, row);
+        ntt_mul_acc_wide(nt, acc0, t_ntt_.data() + i * n, row);
+        ntt_mul_acc_wide(nt, acc1, t_ntt_.data() + (k + i) * n, row);
     }
-    from_ntt_centred(nt, acc0, tz);
-    from_ntt_centred(nt, acc1, tz + n);
+    ntt_reduce_wide(nt, row, acc0);
+    from_ntt_centred(nt, row, tz);
+    ntt_reduce_wide(nt, row, acc1);
+    from_ntt_centred(nt, row, tz + n);
     for (std::size_t j = 0; j < 2 * n; ++j) x[j] = pert[j] + tz[j];
     for (std::size_t j = 0; j < k * n; ++j) x[2 * n + j] = p2[j] + z[j];
 }
@@ -563,15 +568,17 @@ bool verify_target(const PublicKey& pk, const std::int64_t* x, const std::int64_
         norm2 += x[i] * x[i];
         if (norm2 > p.beta_squared) return false;
     }
-    std::vector<std::int32_t> acc(n, 0), row(n);
+    std::vector<std::int64_t> acc(n, 0);  // a cleared wide sum
+    std::vector<std::int32_t> row(n);
     for (std::size_t e = 0; e < sz(p.k + 2); ++e) {
         for (std::size_t j = 0; j < n; ++j) row[j] = static_cast<std::int32_t>(x[e * n + j]);
         ntt_forward(nt, row.data());
-        ntt_pointwise_acc(nt, acc.data(), pk.a_ntt.data() + e * n, row.data());
+        ntt_mul_acc_wide(nt, acc.data(), pk.a_ntt.data() + e * n, row.data());
     }
-    ntt_inverse(nt, acc.data(), true);
+    ntt_reduce_wide(nt, row.data(), acc.data());
+    ntt_inverse(nt, row.data(), true);
     for (std::size_t j = 0; j < n; ++j)
-        if ((target[j] - acc[j]) % p.q != 0) return false;
+        if ((target[j] - row[j]) % p.q != 0) return false;
     return true;
 }
 
