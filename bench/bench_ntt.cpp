@@ -1,5 +1,6 @@
-// The transform engine per level: portable and AVX2 forward and inverse
-// transforms, pointwise accumulation, and loading rows of 64-bit coefficients.
+// The transform engine per level: portable, AVX2 and AVX-512 forward and
+// inverse transforms, pointwise accumulation, and loading rows of 64-bit
+// coefficients.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -7,6 +8,7 @@
 
 #include "BasicScheme.h"
 #include "ntt.h"
+#include "ntt_avx512.h"
 #include "params.h"
 
 namespace {
@@ -32,6 +34,10 @@ void BM_ntt_forward(benchmark::State& state) {
         state.SkipWithError("no AVX2");
         return;
     }
+    if (Forward == &ntt_forward_avx512 && !ntt_have_avx512()) {
+        state.SkipWithError("no AVX-512");
+        return;
+    }
     const std::vector<std::int32_t> a = random_row(t, 1);
     std::vector<std::int32_t> b(a.size());
     for (auto _ : state) {
@@ -42,12 +48,17 @@ void BM_ntt_forward(benchmark::State& state) {
 }
 BENCHMARK(BM_ntt_forward<ntt_forward_portable>)->Name("BM_ntt_forward_portable")->Arg(128)->Arg(256);
 BENCHMARK(BM_ntt_forward<ntt_forward_avx2>)->Name("BM_ntt_forward_avx2")->Arg(128)->Arg(256);
+BENCHMARK(BM_ntt_forward<ntt_forward_avx512>)->Name("BM_ntt_forward_avx512")->Arg(128)->Arg(256);
 
 template <void (*Inverse)(const NttTables&, std::int32_t*, bool) noexcept>
 void BM_ntt_inverse(benchmark::State& state) {
     const NttTables& t = tables_of(state);
     if (Inverse == &ntt_inverse_avx2 && !ntt_have_avx2()) {
         state.SkipWithError("no AVX2");
+        return;
+    }
+    if (Inverse == &ntt_inverse_avx512 && !ntt_have_avx512()) {
+        state.SkipWithError("no AVX-512");
         return;
     }
     const std::vector<std::int32_t> a = random_row(t, 2);
@@ -60,6 +71,7 @@ void BM_ntt_inverse(benchmark::State& state) {
 }
 BENCHMARK(BM_ntt_inverse<ntt_inverse_portable>)->Name("BM_ntt_inverse_portable")->Arg(128)->Arg(256);
 BENCHMARK(BM_ntt_inverse<ntt_inverse_avx2>)->Name("BM_ntt_inverse_avx2")->Arg(128)->Arg(256);
+BENCHMARK(BM_ntt_inverse<ntt_inverse_avx512>)->Name("BM_ntt_inverse_avx512")->Arg(128)->Arg(256);
 
 void BM_ntt_pointwise_acc(benchmark::State& state) {
     const NttTables& t = tables_of(state);
