@@ -1,4 +1,5 @@
 #include "ntt.h"
+#include "ntt_avx512.h"
 
 #include <stdexcept>
 
@@ -360,14 +361,18 @@ void ntt_pointwise_acc_avx2(const NttTables& t, std::int32_t* acc, const std::in
 #endif
 
 void ntt_forward(const NttTables& t, std::int32_t* a) noexcept {
-    if (ntt_have_avx2())
+    if (ntt_have_avx512())
+        ntt_forward_avx512(t, a);
+    else if (ntt_have_avx2())
         ntt_forward_avx2(t, a);
     else
         ntt_forward_portable(t, a);
 }
 
 void ntt_inverse(const NttTables& t, std::int32_t* a, bool after_montmul) noexcept {
-    if (ntt_have_avx2())
+    if (ntt_have_avx512())
+        ntt_inverse_avx512(t, a, after_montmul);
+    else if (ntt_have_avx2())
         ntt_inverse_avx2(t, a, after_montmul);
     else
         ntt_inverse_portable(t, a, after_montmul);

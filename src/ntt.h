@@ -5,8 +5,10 @@
 // on 32-bit coefficients held in (-q, q) between calls; values are exact
 // residues, so any result mapped to its centred representative equals that of
 // the plain definition. Inside a transform, sums stay unreduced for as many
-// layers as 32 bits allow (a per-modulus schedule in NttTables), and an AVX2
-// version runs the same arithmetic eight coefficients at a time.
+// layers as 32 bits allow (a per-modulus schedule in NttTables), and AVX2 and
+// AVX-512 versions (ntt_avx2.cpp, ntt_avx512.cpp) run the same arithmetic
+// eight or sixteen coefficients at a time; the transforms pick the widest the
+// processor has.
 //
 // Layout of the transform domain: after ntt_forward, a[i] = a(psi^(2 brv(i) + 1))
 // where brv reverses log2(n) bits. Pointwise products and sums are taken in that
