@@ -24,6 +24,8 @@ extern const BoxMuller kBuiltinBoxMuller;
 
 const BoxMuller* build_box_muller() { return &kBuiltinBoxMuller; }
 
+bool tables_are_built_in() noexcept { return true; }
+
 #else
 
 const BoxMuller* build_box_muller() {
@@ -39,6 +41,8 @@ const BoxMuller* build_box_muller() {
     }();
     return tables.get();
 }
+
+bool tables_are_built_in() noexcept { return false; }
 
 #endif
 

@@ -27,6 +27,9 @@ struct BoxMuller {
 // The tables: computed at build time and kept in read-only data when the
 // build could run its generator, otherwise built here once (thread-safe).
 const BoxMuller* build_box_muller();
+// Whether this build carries the build-time tables (a process then spends
+// nothing on them at start-up).
+bool tables_are_built_in() noexcept;
 
 // The tables, built on first use. Inline so that the hot path pays one
 // predictable initialisation check rather than a call.
