@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -477,17 +478,29 @@ struct FileResult {
 // Runs work(i) for every i < count on `jobs` threads, each taking the next
 // file when it is done with one, and hands the results to report(i, result)
 // on the calling thread in the order of i, each as soon as it and all before
-// it are done. work must not throw. If report throws, the workers take no
-// further files and are joined before the exception leaves.
-template <class Work, class Report>
-void run_in_order(std::size_t count, unsigned jobs, const Work& work, const Report& report) {
+// it are done; idle() runs whenever the calling thread is about to wait for
+// the next result (and at the end), so that report can collect output and
+// idle write it in bulk. work must not throw. If report throws, the workers
+// take no further files and are joined before the exception leaves.
+//
+// When the next result is not ready, the calling thread sleeps until the one
+// a few files further on is (or for at most 10 ms), and a worker wakes it
+// only for that result: one wake-up per few files rather than per file, so
+// that the workers keep the cores to themselves. A line is thus reported at
+// most about 10 ms after it could have been.
+template <class Work, class Report, class Idle>
+void run_in_order(std::size_t count, unsigned jobs, const Work& work, const Report& report, const Idle& idle) {
     if (jobs <= 1 || count <= 1) {
-        for (std::size_t i = 0; i < count; ++i) report(i, work(i));
+        for (std::size_t i = 0; i < count; ++i) {
+            report(i, work(i));
+            idle();  // the next result is never ready before its work
+        }
         return;
     }
     std::mutex mutex;
     std::condition_variable ready;
     std::vector<std::optional<FileResult>> results(count);
+    std::size_t wanted = count;  // the result the calling thread waits for; guarded by mutex
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
 
@@ -506,24 +519,38 @@ void run_in_order(std::size_t count, unsigned jobs, const Work& work, const Repo
                 const std::size_t i = next.fetch_add(1);
                 if (i >= count) return;
                 FileResult result = work(i);
+                bool awaited = false;
                 {
                     const std::lock_guard lock(mutex);
                     results[i] = std::move(result);
+                    awaited = i == wanted;
                 }
-                ready.notify_all();
+                if (awaited) ready.notify_one();
             }
         });
 
-    for (std::size_t i = 0; i < count; ++i) {
-        FileResult result;
+    const std::size_t ahead = 4 * static_cast<std::size_t>(threads);
+    std::vector<FileResult> batch;
+    for (std::size_t i = 0; i < count;) {
         {
             std::unique_lock lock(mutex);
-            ready.wait(lock, [&] { return results[i].has_value(); });
-            result = std::move(*results[i]);
-            results[i].reset();
+            if (!results[i].has_value()) {
+                wanted = std::min(i + ahead, count - 1);
+                lock.unlock();
+                idle();
+                lock.lock();
+                ready.wait_for(lock, std::chrono::milliseconds(10), [&] { return results[wanted].has_value(); });
+            }
+            // Everything ready from i on, in order.
+            for (std::size_t j = i; j < count && results[j].has_value(); ++j) {
+                batch.push_back(std::move(*results[j]));
+                results[j].reset();
+            }
         }
-        report(i, std::move(result));
+        for (FileResult& result : batch) report(i++, std::move(result));
+        batch.clear();
     }
+    idle();
 }
 
 // The failure of one file as a result; anything else escaping a worker would
@@ -627,7 +654,7 @@ int do_sign_batch(const Command& cmd) {
         report_error(result.error);
         status = kExitError;
     };
-    run_in_order(cmd.files.size(), worker_count(cmd), work, report);
+    run_in_order(cmd.files.size(), worker_count(cmd), work, report, [] {});
 
     std::map<std::pair<dev_t, ino_t>, std::string> directories;
     for (std::size_t i = 0; i < cmd.files.size(); ++i) {
@@ -665,13 +692,26 @@ int do_verify_batch(const Command& cmd) {
         });
     };
     int status = kExitValid;
+    // The lines are collected while results keep coming and written whenever
+    // the next one is not ready yet; an error's line goes out at once, after
+    // everything before it, so that it meets its message on standard error.
+    std::string lines;
+    const auto flush = [&] {
+        if (lines.empty()) return;
+        print_stdout(lines);
+        lines.clear();
+    };
     const auto report = [&](std::size_t i, const FileResult& result) {
-        if (result.status == kExitError) report_error(result.error);
         const char* word = result.status == kExitValid ? ": valid\n" : result.status == kExitInvalid ? ": invalid\n" : ": error\n";
-        print_stdout(one_line(cmd.files[i]) + word);
+        if (result.status == kExitError) {
+            flush();
+            report_error(result.error);
+        }
+        lines += one_line(cmd.files[i]) + word;
+        if (result.status == kExitError || lines.size() >= 4096) flush();
         status = std::max(status, result.status);
     };
-    run_in_order(cmd.files.size(), worker_count(cmd), work, report);
+    run_in_order(cmd.files.size(), worker_count(cmd), work, report, flush);
     return status;
 }
 

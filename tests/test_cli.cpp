@@ -961,6 +961,30 @@ TEST_F(Cli, BatchVerifyReportsEachFile) {
     EXPECT_EQ(r.out, files[0] + ": valid\n" + files[1] + ": invalid\n" + files[3] + ": valid\n");
 }
 
+// Many more files than workers: every line still in the order given, the
+// invalid ones where they belong.
+TEST_F(Cli, BatchVerifyKeepsTheOrderOverManyFiles) {
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) {
+        files.push_back(ws.path("f" + std::to_string(i)));
+        write_bytes(files.back(), random_bytes(static_cast<std::size_t>(i * 37), static_cast<unsigned>(100 + i)));
+    }
+    std::vector<std::string> args{"sign", "--batch", "--jobs", "2", "--secret-key", ws.path("a.sk"), "--public-key",
+                                  ws.path("a.pk")};
+    args.insert(args.end(), files.begin(), files.end());
+    ASSERT_EQ(ws.run(args).status, 0);
+    std::string want;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (i % 7 == 3) write_bytes(files[i], random_bytes(5, static_cast<unsigned>(i)));
+        want += files[i] + (i % 7 == 3 ? ": invalid\n" : ": valid\n");
+    }
+    args = {"verify", "--batch", "--jobs", "2", "--public-key", ws.path("a.pk")};
+    args.insert(args.end(), files.begin(), files.end());
+    const RunResult r = ws.run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, want);
+}
+
 // Two FILEs whose signatures would be one file, or a signature that would
 // replace an input, found through a linked folder that the spelling hides:
 // refused before any key is read or file written.
