@@ -121,26 +121,28 @@ bool decode_public_key(const ParamSet& p, const std::uint8_t* bytes, std::vector
     return decode_public_key_into(p, bytes, out.data());
 }
 
+bool load_public_entry_ntt(const ParamSet& p, const std::uint8_t* bytes, std::int64_t i, std::int32_t* out) noexcept {
+    const NttTables& t = ntt_tables(p);
+    const std::int64_t n = p.n;
+    bool ok = ntt_load_bytes(t, out, bytes + 4 * i * n);  // a canonical centred residue
+    if (i == 0) {
+        ok &= out[0] == 1 && std::all_of(out + 1, out + n, [](std::int32_t c) { return c == 0; });
+        std::fill(out, out + n, 1);
+    } else {
+        ntt_forward(t, out);
+    }
+    return ok;
+}
+
 bool decode_public_key_for_verify(const ParamSet& p, const std::uint8_t* bytes, PublicKey& pk) {
     const std::int64_t n = p.n, count = (p.k + 2) * p.n;
     pk.params = nullptr;
     pk.a.clear();
     pk.a_ntt.resize(static_cast<std::size_t>(count));
     std::int32_t* out = pk.a_ntt.data();
-    const NttTables& t = ntt_tables(p);
-    // Each entry is checked (the checks of decode_public_key) as it loads,
-    // then transformed; entry 0, the constant 1, takes the value 1 everywhere.
+    // Each entry is checked as it loads, then transformed.
     bool ok = true;
-    for (std::int64_t i = 0; i < p.k + 2; ++i) {
-        std::int32_t* e = out + i * n;
-        ok &= ntt_load_bytes(t, e, bytes + 4 * i * n);
-        if (i == 0) {
-            ok &= e[0] == 1 && std::all_of(e + 1, e + n, [](std::int32_t c) { return c == 0; });
-            std::fill(e, e + n, 1);
-        } else {
-            ntt_forward(t, e);
-        }
-    }
+    for (std::int64_t i = 0; i < p.k + 2; ++i) ok &= load_public_entry_ntt(p, bytes, i, out + i * n);
     if (!ok) return false;
     pk.params = &p;
     return true;

@@ -82,6 +82,13 @@ void decode_row(const std::uint8_t* in, std::size_t count, std::int64_t* coeffs)
 // the coefficients.
 [[nodiscard]] bool public_key_bytes_ok(const ParamSet& p, const std::uint8_t* bytes) noexcept;
 
+// Entry i of public-key bytes into the transform domain at out (n values);
+// entry 0, the constant 1, becomes the value 1 at every point without a
+// transform. Returns whether the entry passes decode_public_key's checks (the
+// values are written either way).
+[[nodiscard]] bool load_public_entry_ntt(const ParamSet& p, const std::uint8_t* bytes, std::int64_t i,
+                                         std::int32_t* out) noexcept;
+
 // decode_public_key and prepare_public_key in one, for verification only:
 // fills pk.a_ntt (reusing its array) and leaves pk.a empty. Returns false,
 // with pk.params null, for bytes that decode_public_key refuses.

@@ -430,14 +430,7 @@ Verdict verify_bytes(const ParamSet& p, const std::uint8_t* pk_bytes, const std:
     // signature; the key's checks are those of decode_public_key.
     bool key_ok = true, canonical = true;
     for (std::int64_t i = 0; i < p.k + 2; ++i) {
-        key_ok &= ntt_load_bytes(t, a_row, pk_bytes + 4 * i * n);
-        if (i == 0) {
-            // The constant 1, which takes the value 1 at every point.
-            key_ok &= a_row[0] == 1 && std::all_of(a_row + 1, a_row + n, [](std::int32_t c) { return c == 0; });
-            std::fill(a_row, a_row + n, 1);
-        } else {
-            ntt_forward(t, a_row);
-        }
+        key_ok &= load_public_entry_ntt(p, pk_bytes, i, a_row);
         canonical &= ntt_load_bytes(t, row, sig + 4 * i * n);  // the signer's form only
         check.entry(row, a_row);
     }

@@ -299,19 +299,6 @@ TEST_P(NttLevel, RowsFromBytesAndTheirNorm) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, NttLevel, ::testing::ValuesIn(testing::kAllParamSets), testing::param_name);
 
-// A prime q >= lower with q = 1 (mod 2n) and a primitive 2n-th root of unity.
-std::pair<std::int64_t, std::int64_t> find_modulus(std::int64_t lower, int log_n) {
-    const std::int64_t two_n = std::int64_t{2} << log_n;
-    for (std::int64_t q = (lower / two_n + 1) * two_n + 1;; q += two_n) {
-        bool prime = true;
-        for (std::int64_t d = 3; d * d <= q && prime; d += 2) prime = q % d != 0;
-        if (!prime) continue;
-        for (std::int64_t g = 2; g < 100; ++g) {
-            const std::int64_t psi = powmod(g, (q - 1) / two_n, q);
-            if (powmod(psi, two_n / 2, q) == q - 1) return {q, psi};
-        }
-    }
-}
 
 // Moduli near 2^29 (reductions in mid-transform at every other layer), just
 // below 2^30 (the largest lazy modulus) and above 2^30 (the 64-bit route),
@@ -320,7 +307,7 @@ TEST(NttOtherModuli, ReductionSchedulesAndWideRoute) {
     for (const std::int64_t lower : {std::int64_t{1} << 20, std::int64_t{1} << 29, (std::int64_t{1} << 30) - (1 << 16),
                                      (std::int64_t{1} << 30) + 1, (std::int64_t{1} << 31) - (1 << 16)}) {
         for (const int log_n : {4, 5, 6, 7, 8, 11}) {
-            const auto [q, psi] = find_modulus(lower, log_n);
+            const auto [q, psi] = testing::find_ntt_modulus(lower, log_n);
             if (q >= (std::int64_t{1} << 31)) continue;
             SCOPED_TRACE("q = " + std::to_string(q) + ", n = " + std::to_string(1 << log_n));
             const NttTables t(q, log_n, psi);

@@ -17,32 +17,12 @@
 #include "ntt.h"
 #include "ntt_avx512.h"
 #include "params.h"
+#include "test_support.h"
 
 namespace ringtrap {
 namespace {
 
 using Vec = std::vector<std::int32_t>;
-
-std::int64_t power(std::int64_t b, std::int64_t e, std::int64_t q) {
-    std::int64_t r = 1;
-    for (b %= q; e > 0; e >>= 1, b = b * b % q)
-        if (e & 1) r = r * b % q;
-    return r;
-}
-
-// A prime q > lower with q = 1 (mod 2n), and a primitive 2n-th root of unity.
-std::pair<std::int64_t, std::int64_t> find_modulus(std::int64_t lower, int log_n) {
-    const std::int64_t two_n = std::int64_t{2} << log_n;
-    for (std::int64_t q = (lower / two_n + 1) * two_n + 1;; q += two_n) {
-        bool prime = true;
-        for (std::int64_t d = 3; d * d <= q && prime; d += 2) prime = q % d != 0;
-        if (!prime) continue;
-        for (std::int64_t g = 2; g < 100; ++g) {
-            const std::int64_t psi = power(g, (q - 1) / two_n, q);
-            if (power(psi, two_n / 2, q) == q - 1) return {q, psi};
-        }
-    }
-}
 
 struct Case {
     std::string name;
@@ -80,7 +60,7 @@ TEST_P(NttAvx512, MatchesPortableBitForBit) {
     const Case& c = GetParam();
     std::optional<NttTables> own;
     if (c.level == 0) {
-        const auto [q, psi] = find_modulus(c.lower, c.log_n);
+        const auto [q, psi] = testing::find_ntt_modulus(c.lower, c.log_n);
         own.emplace(q, c.log_n, psi);
     }
     const NttTables& t = own ? *own : ntt_tables(c.level == 256 ? kParams256 : kParams128);

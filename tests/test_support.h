@@ -72,6 +72,28 @@ inline std::string capture_stdout(const std::function<void()>& fn) {
     return ::testing::internal::GetCapturedStdout();
 }
 
+// A prime q > lower with q = 1 (mod 2^(log_n + 1)) and a primitive
+// 2^(log_n + 1)-th root of unity mod q, for transform tables beyond the
+// built-in sets.
+inline std::pair<std::int64_t, std::int64_t> find_ntt_modulus(std::int64_t lower, int log_n) {
+    const auto power = [](std::int64_t b, std::int64_t e, std::int64_t q) {
+        std::int64_t r = 1;
+        for (b %= q; e > 0; e >>= 1, b = b * b % q)
+            if (e & 1) r = r * b % q;
+        return r;
+    };
+    const std::int64_t two_n = std::int64_t{2} << log_n;
+    for (std::int64_t q = (lower / two_n + 1) * two_n + 1;; q += two_n) {
+        bool prime = true;
+        for (std::int64_t d = 3; d * d <= q && prime; d += 2) prime = q % d != 0;
+        if (!prime) continue;
+        for (std::int64_t g = 2; g < 100; ++g) {
+            const std::int64_t psi = power(g, (q - 1) / two_n, q);
+            if (power(psi, two_n / 2, q) == q - 1) return {q, psi};
+        }
+    }
+}
+
 }  // namespace ringtrap::testing
 
 #include "util.h"
