@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ntt.h"
 #include "params.h"
 
 namespace ringtrap::ki {
@@ -46,7 +47,7 @@ constexpr bool check_ki_params(const KiParamSet& p) {
     if (p.beta_squared >= p.q * p.q) return false;
     if (2 * (10 * p.K_T - 1) >= p.q) return false;  // trapdoor coefficients are NTT inputs as they are
     // Inner products of k + 2 rows are summed in 64 bits before one reduction.
-    if (p.q_bits() > 29 || (p.k + 2) * (p.q - 1) * (p.q - 1) > (std::int64_t{1} << 62) - 1) return false;
+    if (p.q_bits() > 29 || p.k + 2 > ntt_wide_capacity(p.q)) return false;
     return p.r == 1.70 && p.K_T >= 1 && p.low_bits >= 1;
 }
 

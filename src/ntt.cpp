@@ -300,12 +300,7 @@ inline std::size_t wide_slot(std::int32_t n, std::int32_t i) noexcept {
 
 }  // namespace
 
-std::int64_t ntt_wide_terms(const NttTables& t) noexcept {
-    // Each product is at most (q - 1)^2 in magnitude; a sum below 2^62 keeps
-    // the reduction's intermediate values inside 64 and then 31 bits.
-    const std::int64_t m = std::int64_t{t.q} - 1;
-    return ((std::int64_t{1} << 62) - 1) / (m * m);
-}
+std::int64_t ntt_wide_terms(const NttTables& t) noexcept { return ntt_wide_capacity(t.q); }
 
 void ntt_wide_clear(const NttTables& t, std::int64_t* acc) noexcept {
     for (std::int32_t i = 0; i < t.n; ++i) acc[i] = 0;

@@ -131,6 +131,12 @@ void ntt_pointwise_acc(const NttTables& t, std::int32_t* acc, const std::int32_t
 // ntt_pointwise_acc over the same products gives (pair it with
 // ntt_inverse(..., true)), though not necessarily the same representative.
 std::int64_t ntt_wide_terms(const NttTables& t) noexcept;
+// The same bound for a modulus q, at compile time: each product is at most
+// (q - 1)^2 in magnitude, and a sum below 2^62 keeps the reduction's
+// intermediate values inside 64 and then 31 bits.
+constexpr std::int64_t ntt_wide_capacity(std::int64_t q) noexcept {
+    return ((std::int64_t{1} << 62) - 1) / ((q - 1) * (q - 1));
+}
 void ntt_wide_clear(const NttTables& t, std::int64_t* acc) noexcept;
 void ntt_mul_acc_wide(const NttTables& t, std::int64_t* acc, const std::int32_t* a, const std::int32_t* b) noexcept;
 void ntt_reduce_wide(const NttTables& t, std::int32_t* out, const std::int64_t* acc) noexcept;

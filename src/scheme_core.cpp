@@ -40,10 +40,7 @@ void forward_rows(const NttTables& t, const std::int64_t* src, std::int64_t coun
 
 // Inner products of rows (k + 2 entries at most) are summed in 64 bits and
 // reduced once; the sets' moduli leave room for that many products.
-constexpr bool wide_sums_fit(const ParamSet& p) {
-    return (p.k + 2) * (p.q - 1) * (p.q - 1) <= (std::int64_t{1} << 62) - 1;
-}
-static_assert(wide_sums_fit(kParams128) && wide_sums_fit(kParams256));
+static_assert(kParams128.k + 2 <= ntt_wide_capacity(kParams128.q) && kParams256.k + 2 <= ntt_wide_capacity(kParams256.q));
 
 // Sum over i of a_i * b_i (both in the transform domain), back to centred
 // coefficients in out. wide: n accumulator values.
